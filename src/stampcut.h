@@ -1,0 +1,34 @@
+// Functions shared by the units of stampcut.
+#ifndef STAMPCUT_H
+#define STAMPCUT_H
+
+#include <cstdint>
+#include <cstdio>
+
+// Bytes of file data in every read buffer; each buffer has one more byte
+// that stays zero so that any text in it is zero-terminated.
+constexpr std::size_t window_size = 8192;
+
+// Seconds since the epoch of the timestamp that begins text, a
+// zero-terminated string, read as local standard time; -1 when text does
+// not begin with a timestamp or the time cannot be converted.
+int64_t parse_date(const char *text);
+
+// Time of the first line that begins after offset, or -1.
+int64_t read_date_forwards(FILE *stream, uint64_t offset);
+
+// Bisection over [lo, hi): an offset after which the first line is at or
+// before target, or lo.
+uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target);
+
+// Positions stream at the start of a line at or before the first line later
+// than target, and returns that offset. Leaves an unseekable stream alone.
+uint64_t find_start(FILE *stream, uint64_t target);
+
+// Writes to out every record of in later than start, stopping at the first
+// record later than end (when end is not 0). Closes in. Returns 0, or -1
+// after reporting a read or write error on standard error.
+int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
+                 FILE *out);
+
+#endif

@@ -1,0 +1,40 @@
+// Runs the built stampcut binary on files that a test writes.
+#ifndef STAMPCUT_TESTS_CLI_H
+#define STAMPCUT_TESTS_CLI_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+struct run_result {
+  std::string out;
+  std::string err;
+  int status;
+};
+
+// A fresh directory per test, removed afterwards.
+class cli_test : public ::testing::Test {
+protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  std::string path(const std::string &name) const {
+    return dir_ + "/" + name;
+  }
+  std::string write(const std::string &name, const std::string &content);
+  // Runs "stampcut ARGS" through the shell in the test's directory, with
+  // TZ=UTC; ARGS may carry redirections. A FEED command, when given, pipes
+  // its output into standard input.
+  run_result run(const std::string &args, const std::string &feed = "") const;
+
+private:
+  std::string dir_;
+};
+
+// An ISO-8601 UTC timestamp for t.
+std::string stamp(int64_t t);
+// Lines "STAMP text" for the given times, each ending with eol.
+std::string lines(std::initializer_list<int64_t> times, const char *eol = "\n");
+
+#endif

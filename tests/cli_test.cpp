@@ -1,0 +1,170 @@
+#include "cli.h"
+
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+using namespace std::string_literals;
+
+constexpr int64_t T = 1709294400; // 2024-03-01T12:00:00Z
+const std::string usage =
+    "Syntax: stampcut [file] [start unix ts] [end unix ts]. "
+    "minimum 2 arguments. \n";
+
+struct scan_case {
+  const char *what;
+  std::string input;
+  std::string bounds;
+  std::string want;
+};
+
+class Scan : public cli_test {};
+
+TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
+  const std::string s = std::to_string(T);
+  const std::string mixed = "junk\n\n" + stamp(T + 1) + " a\r\n" +
+                            stamp(T + 2) + " b\r" + stamp(T + 3) + " c\n";
+  const scan_case cases[] = {
+      {"open start, closed end", lines({T, T + 1, T + 2, T + 3}),
+       s + " " + std::to_string(T + 2), lines({T + 1, T + 2})},
+      {"end 0 is no end", lines({T, T + 1, T + 2}), s + " 0",
+       lines({T + 1, T + 2})},
+      {"no end bound", lines({T, T + 1, T + 2}), s, lines({T + 1, T + 2})},
+      {"start above everything", lines({T, T + 1}), std::to_string(T + 9), ""},
+      {"text before the first digit is not written",
+       "  [" + stamp(T + 1) + "] x\n", s, stamp(T + 1) + "] x\n"},
+      {"CR LF, lone CR, empty and digitless lines", mixed,
+       s + " " + std::to_string(T + 9),
+       stamp(T + 1) + " a\n" + stamp(T + 2) + " b\n" + stamp(T + 3) + " c\n"},
+      {"an unparseable record is written without an end bound",
+       lines({T + 1}) + "42 is no time\n" + lines({T + 2}), s,
+       lines({T + 1}) + "42 is no time\n" + lines({T + 2})},
+      {"an unparseable record ends the run with an end bound",
+       lines({T + 1}) + "42 is no time\n" + lines({T + 2}),
+       s + " " + std::to_string(T + 9), lines({T + 1})},
+      {"the first record past the end bound ends the run",
+       lines({T + 1, T + 5, T + 2}), s + " " + std::to_string(T + 4),
+       lines({T + 1})},
+      {"a last line without terminator is not written",
+       lines({T + 1}) + stamp(T + 2) + " cut", s, lines({T + 1})},
+      {"a record is written whole, zero bytes included",
+       stamp(T + 1) + " a\0b\n"s, s, stamp(T + 1) + " a\0b\n"s},
+      {"a zero byte ends the text the parse sees", "2024-03-01T12:00\0:05Z\n"s,
+       s + " " + std::to_string(T + 9), ""},
+      // The seconds are missing; they must not come from the next line.
+      {"a record's time comes from that record only",
+       "1970-01-01T00:00:\n42 next\n", "100", "1970-01-01T00:00:\n42 next\n"},
+  };
+  for (const scan_case &c : cases) {
+    write("log", c.input);
+    run_result r = run("log " + c.bounds);
+    EXPECT_EQ(r.out, c.want) << c.what;
+    EXPECT_EQ(r.err, "") << c.what;
+    EXPECT_EQ(r.status, 0) << c.what;
+  }
+}
+
+// Lines of many lengths, so that records straddle every refill.
+std::string varied_log(int count, const char *eol) {
+  std::string s;
+  for (int i = 0; i < count; ++i)
+    s += stamp(T + i) + " " + std::string(i * 37 % 300, 'a' + i % 26) + eol;
+  return s;
+}
+
+TEST_F(Scan, RecordsStraddlingRefillsAreWrittenOnce) {
+  const std::string lf = varied_log(3000, "\n");
+  write("lf", lf);
+  write("crlf", varied_log(3000, "\r\n"));
+  EXPECT_EQ(run("lf 0").out, lf);
+  EXPECT_EQ(run("crlf 0").out, lf);
+  EXPECT_EQ(run("/dev/stdin 0", "cat crlf").out, lf);
+}
+
+TEST_F(Scan, RecordsLongerThanTheWindowAreTakenLikeShortOnes) {
+  for (size_t size : {8191u, 8192u, 8193u, 10000u, 20000u, 100000u}) {
+    const std::string big = stamp(T + 2) + " " + std::string(size, 'x');
+    const std::string log = lines({T + 1}) + big + "\n" + lines({T + 3});
+    write("log", log);
+    const scan_case cases[] = {
+        {"selected", log, std::to_string(T), log},
+        {"not selected", log, std::to_string(T + 2), lines({T + 3})},
+        {"past the end bound", log,
+         std::to_string(T) + " " + std::to_string(T + 1), lines({T + 1})},
+        {"unterminated", lines({T + 1}) + big, std::to_string(T),
+         lines({T + 1})},
+        {"CR terminated", lines({T + 1}) + big + "\r" + lines({T + 3}),
+         std::to_string(T), log},
+    };
+    for (const scan_case &c : cases) {
+      write("log", c.input);
+      EXPECT_EQ(run("log " + c.bounds).out, c.want) << c.what << " " << size;
+      // Input that cannot be read twice gives the same.
+      EXPECT_EQ(run("/dev/stdin " + c.bounds + " <log").out, c.want);
+      EXPECT_EQ(run("/dev/stdin " + c.bounds, "cat log").out, c.want)
+          << c.what << " " << size << " from a pipe";
+    }
+  }
+}
+
+TEST_F(Scan, DigitlessTextFillingTheWindowIsPassedOver) {
+  write("log", std::string(30000, 'x') + "\n" + std::string(20000, ' ') +
+                   lines({T + 1}));
+  run_result r = run("log 0");
+  EXPECT_EQ(r.out, lines({T + 1}));
+  EXPECT_EQ(r.status, 0);
+}
+
+class CommandLine : public cli_test {};
+
+TEST_F(CommandLine, TooFewArgumentsPrintUsage) {
+  for (const char *args : {"", "log"}) {
+    run_result r = run(args);
+    EXPECT_EQ(r.out, usage) << args;
+    EXPECT_EQ(r.out.size(), 77u);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 255);
+  }
+}
+
+TEST_F(CommandLine, BoundsConvertWithAutomaticBase) {
+  write("log", lines({7, 8, 9, 16, 17}));
+  const scan_case cases[] = {
+      {"hex", "", "0x10", lines({17})},
+      {"octal", "", "010", lines({9, 16, 17})},
+      {"a word is 0", "", "soon", lines({7, 8, 9, 16, 17})},
+      {"trailing text", "", "9sec 16s", lines({16})},
+      {"extra arguments", "", "8 9 extra words", lines({9})},
+      {"negative wraps to a huge start", "", "-1", ""},
+      {"negative end is a huge end", "", "8 -1", lines({9, 16, 17})},
+      {"too large is the largest", "", "8 99999999999999999999999",
+       lines({9, 16, 17})},
+  };
+  for (const scan_case &c : cases) {
+    run_result r = run("log " + c.bounds);
+    EXPECT_EQ(r.out, c.want) << c.what;
+    EXPECT_EQ(r.status, 0) << c.what;
+  }
+}
+
+TEST_F(CommandLine, FailuresExit255) {
+  write("log", lines({T + 1}));
+  mkdir(path("dir").c_str(), 0755);
+  struct failure {
+    std::string args, err;
+  } cases[] = {
+      {"missing 0", ""},
+      {"dir 0", "stampcut: dir: Is a directory\n"},
+      {"log 0 >/dev/full",
+       "stampcut: standard output: No space left on device\n"},
+  };
+  for (const failure &c : cases) {
+    run_result r = run(c.args);
+    EXPECT_EQ(r.status, 255) << c.args;
+    EXPECT_EQ(r.err, c.err) << c.args;
+    EXPECT_EQ(r.out, "") << c.args;
+  }
+}
+
+} // namespace
