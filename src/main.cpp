@@ -43,12 +43,8 @@ char *find_digit(char *p, char *end) {
   return p;
 }
 
-// The first LF or CR in [p, end), or end.
 char *find_terminator(char *p, char *end) {
-  char *lf = static_cast<char *>(std::memchr(p, '\n', end - p));
-  char *stop = lf != nullptr ? lf : end;
-  char *cr = static_cast<char *>(std::memchr(p, '\r', stop - p));
-  return cr != nullptr ? cr : stop;
+  return p + (find_record_end(p, end) - p);
 }
 
 // Time of the record that begins at p and ends at the terminator *e. The
@@ -262,6 +258,7 @@ int main(int argc, char **argv) {
   // Every read goes straight to the file, so a probe costs one read of at
   // most a window and nothing is read ahead of what is asked for.
   std::setvbuf(in, nullptr, _IONBF, 0);
+  find_start(in, start);
   return scan_records(in, argv[1], start, end, stdout);
 }
 #endif

@@ -4,10 +4,21 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 // Bytes of file data in every read buffer; each buffer has one more byte
 // that stays zero so that any text in it is zero-terminated.
 constexpr std::size_t window_size = 8192;
+
+// The first LF or CR in [p, end), or end: where a record ends. Both the scan
+// and the search's probe cut a record there before parsing it, so its time
+// comes from its own bytes only.
+inline const char *find_record_end(const char *p, const char *end) {
+  const void *lf = std::memchr(p, '\n', end - p);
+  const char *stop = lf != nullptr ? static_cast<const char *>(lf) : end;
+  const void *cr = std::memchr(p, '\r', stop - p);
+  return cr != nullptr ? static_cast<const char *>(cr) : stop;
+}
 
 // Seconds since the epoch of the timestamp that begins text, a
 // zero-terminated string, read as local standard time; -1 when text does

@@ -108,6 +108,26 @@ TEST_F(Scan, RecordsLongerThanTheWindowAreTakenLikeShortOnes) {
   }
 }
 
+TEST_F(Scan, InputThatCannotSeekIsScannedFromWhereItStands) {
+  const std::string log = varied_log(3000, "\n");
+  write("sorted", log);
+  const std::string bounds =
+      std::to_string(T + 1000) + " " + std::to_string(T + 1060);
+  const std::string want =
+      log.substr(log.find(stamp(T + 1001)),
+                 log.find(stamp(T + 1061)) - log.find(stamp(T + 1001)));
+  EXPECT_EQ(run("sorted " + bounds).out, want);
+  EXPECT_EQ(run("/dev/stdin " + bounds, "cat sorted").out, want);
+  EXPECT_EQ(run("/dev/stdin " + bounds + " <sorted").out, want);
+
+  // A line with a digit but no time ends a scan from the first byte, but
+  // lies before where the search starts: a redirected file is searched, a
+  // pipe is not.
+  write("front", "42 no time\n" + log);
+  EXPECT_EQ(run("/dev/stdin " + bounds, "cat front").out, "");
+  EXPECT_EQ(run("/dev/stdin " + bounds + " <front").out, want);
+}
+
 TEST_F(Scan, DigitlessTextFillingTheWindowIsPassedOver) {
   write("log", std::string(30000, 'x') + "\n" + std::string(20000, ' ') +
                    lines({T + 1}));

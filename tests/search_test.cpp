@@ -1,0 +1,198 @@
+#include "cli.h"
+#include "stampcut.h"
+#include "virtual_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+
+namespace {
+
+constexpr int64_t T = 1709294400; // 2024-03-01T12:00:00Z
+
+// Output of the scan over the file at path, opened as stampcut opens it,
+// after the search when search is set.
+std::string select(const std::string &path, bool search, uint64_t start,
+                   uint64_t end) {
+  FILE *in = std::fopen(path.c_str(), "r");
+  std::setvbuf(in, nullptr, _IONBF, 0);
+  if (search)
+    find_start(in, start);
+  char *data = nullptr;
+  std::size_t size = 0;
+  FILE *out = open_memstream(&data, &size);
+  EXPECT_EQ(scan_records(in, path.c_str(), start, end, out), 0);
+  std::fclose(out);
+  std::string s(data, size);
+  std::free(data);
+  return s;
+}
+
+TEST(Search, WorkedExample) {
+  // Ten 24-byte lines, one second apart.
+  std::string log;
+  for (int i = 0; i < 10; ++i)
+    log += stamp(T + i) + " ab\n";
+  struct {
+    int64_t target;
+    std::vector<uint64_t> reads; // the probes, then the alignment
+    uint64_t start;
+  } cases[] = {
+      {T + 4, {120, 60, 90, 90}, 96},
+      {T + 7, {120, 180, 150, 150}, 168},
+  };
+  for (const auto &c : cases) {
+    virtual_file f = file_of(log);
+    FILE *in = open_virtual(&f);
+    EXPECT_EQ(find_start(in, c.target), c.start);
+    EXPECT_EQ(ftello(in), static_cast<off_t>(c.start));
+    EXPECT_EQ(f.reads, c.reads);
+    std::fclose(in);
+  }
+}
+
+TEST(Search, EdgeFilesStartAtTheFirstByte) {
+  const std::string cases[] = {
+      "",
+      stamp(T) + " only line\n",
+      // A target below every time.
+      stamp(T + 6) + " a\n" + stamp(T + 7) + " b\n" + stamp(T + 8) + " c\n",
+      // Text before the timestamps makes every probe fail.
+      std::string(100, '[') + "\n[" + stamp(T) + "]\n[" + stamp(T + 1) + "]\n",
+  };
+  for (const std::string &log : cases) {
+    virtual_file f = file_of(log);
+    FILE *in = open_virtual(&f);
+    EXPECT_EQ(find_start(in, T + 5), 0u) << log;
+    std::fclose(in);
+  }
+}
+
+TEST(Search, LeavesAStreamThatCannotSeekUntouched) {
+  virtual_file f = file_of(stamp(T) + " a\n" + stamp(T + 1) + " b\n");
+  f.seekable = false;
+  FILE *in = open_virtual(&f);
+  EXPECT_EQ(find_start(in, T), 0u);
+  EXPECT_EQ(f.bytes_read, 0u);
+  std::fclose(in);
+}
+
+// A sorted log of 64 GiB that exists only as a formula: line k, 32 bytes,
+// has the time T + k / 4.
+virtual_file huge_log(uint64_t *lines) {
+  virtual_file f;
+  *lines = (uint64_t{1} << 36) / 32;
+  f.size = *lines * 32;
+  f.content = [](uint64_t offset, char *buf, std::size_t n) {
+    for (std::size_t i = 0; i < n;) {
+      uint64_t k = (offset + i) / 32;
+      char line[40];
+      std::snprintf(line, sizeof line, "%s %010llu\n",
+                    stamp(T + static_cast<int64_t>(k / 4)).c_str(),
+                    static_cast<unsigned long long>(k));
+      for (std::size_t j = (offset + i) % 32; j < 32 && i < n; ++j)
+        buf[i++] = line[j];
+    }
+  };
+  return f;
+}
+
+// Counts the input's bytes read when the first record goes out.
+struct first_write {
+  const virtual_file *in = nullptr;
+  uint64_t read_before = UINT64_MAX;
+  std::string text;
+};
+
+ssize_t record_write(void *cookie, const char *buf, std::size_t n) {
+  auto *w = static_cast<first_write *>(cookie);
+  if (w->text.empty())
+    w->read_before = w->in->bytes_read;
+  w->text.append(buf, n);
+  return static_cast<ssize_t>(n);
+}
+
+TEST(Search, NarrowQueryNearTheEndOfAHugeFileReadsAFewWindows) {
+  uint64_t lines;
+  virtual_file f = huge_log(&lines);
+  const uint64_t k0 = lines - 1000;
+  const uint64_t target = T + k0 / 4, end = target + 10;
+
+  FILE *in = open_virtual(&f);
+  uint64_t start = find_start(in, target);
+  EXPECT_GT(start, uint64_t{1} << 32);
+  EXPECT_EQ(start % 32, 0u);
+  EXPECT_LE(start / 32, (k0 / 4 + 1) * 4);
+
+  first_write w;
+  w.in = &f;
+  cookie_io_functions_t io{};
+  io.write = record_write;
+  FILE *out = fopencookie(&w, "w", io);
+  std::setvbuf(out, nullptr, _IONBF, 0);
+  EXPECT_EQ(scan_records(in, "huge", target, end, out), 0);
+  std::fclose(out);
+
+  std::string want;
+  for (uint64_t k = (k0 / 4 + 1) * 4; k < (k0 / 4 + 11) * 4; ++k) {
+    char line[40];
+    std::snprintf(line, sizeof line, "%s %010llu\n",
+                  stamp(T + static_cast<int64_t>(k / 4)).c_str(),
+                  static_cast<unsigned long long>(k));
+    want += line;
+  }
+  EXPECT_EQ(w.text, want);
+  EXPECT_LE(w.read_before, (36 + 1 + 2) * window_size);
+}
+
+// A log whose lines all begin with timestamps in nondecreasing order, in
+// one of many shapes; times holds each line's time.
+std::string sorted_log(std::mt19937_64 &rng, std::vector<int64_t> *times) {
+  auto pick = [&rng](uint64_t n) { return rng() % n; };
+  const char *eol = pick(3) == 0 ? "\r\n" : "\n";
+  const std::size_t count = pick(4) == 0 ? pick(4) : pick(3000);
+  const bool long_lines = pick(4) == 0;
+  int64_t t = pick(2) == 0 ? T : static_cast<int64_t>(pick(50));
+  std::string log;
+  for (std::size_t i = 0; i < count; ++i) {
+    t += pick(3) == 0 ? 0 : pick(10) == 0 ? pick(1000) : 1;
+    times->push_back(t);
+    std::size_t payload =
+        long_lines && pick(50) == 0 ? 8000 + pick(12000) : pick(120);
+    log += std::string(pick(8) == 0 ? pick(3) : 0, ' ') + stamp(t) +
+           (pick(2) == 0 ? ".250Z" : "") + " " +
+           std::string(payload, 'a' + pick(26)) + eol;
+  }
+  // A line without a time counts as later than every bound, so it keeps the
+  // order at the end; a line being written may follow the sorted ones.
+  if (pick(4) == 0)
+    log += "9 no time here" + std::string(eol);
+  else if (pick(3) == 0)
+    log += stamp(t) + " unterminated";
+  return log;
+}
+
+class SearchProperty : public cli_test {};
+
+TEST_F(SearchProperty, SameOutputAsTheScanFromTheFirstByte) {
+  std::mt19937_64 rng(20241207);
+  for (int file = 0; file < 300; ++file) {
+    std::vector<int64_t> times;
+    const std::string log = write("log", sorted_log(rng, &times));
+    auto some_time = [&]() -> uint64_t {
+      return times.empty() ? T : times[rng() % times.size()];
+    };
+    for (int b = 0; b < 8; ++b) {
+      uint64_t start = b == 0   ? 0
+                       : b == 1 ? UINT64_MAX - 1
+                       : b == 2 ? some_time() + 100000
+                                : some_time() + rng() % 3 - 1;
+      uint64_t end = b % 3 == 0 ? 0 : b % 3 == 1 ? some_time() : start + 5;
+      ASSERT_EQ(select(log, true, start, end), select(log, false, start, end))
+          << "file " << file << " bounds " << start << " " << end;
+    }
+  }
+}
+
+} // namespace
