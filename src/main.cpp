@@ -24,6 +24,7 @@ struct scan_state {
   std::size_t pos;              // first byte not yet taken
   std::size_t out_begin;        // [out_begin, out_end) is selected, unwritten
   std::size_t out_end;
+  date_memo memo;
 };
 
 enum class step { more, done, failed };
@@ -47,12 +48,17 @@ char *find_terminator(char *p, char *end) {
   return p + (find_record_end(p, end) - p);
 }
 
+char *find_byte(char *p, char *end, char c) {
+  char *found = static_cast<char *>(std::memchr(p, c, end - p));
+  return found != nullptr ? found : end;
+}
+
 // Time of the record that begins at p and ends at the terminator *e. The
 // parse sees the record's own bytes only; the terminator comes back as an
 // LF, the byte that follows the record in the output.
-int64_t record_time(char *p, char *e) {
+int64_t record_time(char *p, char *e, date_memo *memo) {
   *e = '\0';
-  int64_t t = parse_date(p);
+  int64_t t = parse_date(p, memo);
   *e = '\n';
   return t;
 }
@@ -79,14 +85,19 @@ step flush_selected(scan_state *s) {
 // window from pos holds at most one incomplete record, starting at a digit.
 step take_records(scan_state *s, uint64_t start, uint64_t end) {
   char *limit = s->window + s->fill;
+  // The first CR at or after the record being taken, or limit: most logs
+  // have none, and one search then serves the whole window.
+  char *cr = find_byte(s->window + s->pos, limit, '\r');
   for (;;) {
     char *p = find_digit(s->window + s->pos, limit);
-    char *e = find_terminator(p, limit);
+    if (cr < p)
+      cr = find_byte(p, limit, '\r');
+    char *e = find_byte(p, cr, '\n');
     if (e == limit) {
       s->pos = p - s->window;
       return step::more;
     }
-    int64_t t = record_time(p, e);
+    int64_t t = record_time(p, e, &s->memo);
     if (end != 0 && later(t, end))
       return step::done;
     s->pos = e + 1 - s->window;
@@ -164,7 +175,8 @@ step copy_back(scan_state *s, uint64_t offset, uint64_t length) {
 // only once its terminator is known to follow. A regular file is read again
 // for the copy, so memory stays fixed; other input holds the record.
 step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
-  int64_t t = parse_date(s->window); // the zero after the window ends it
+  // The zero after the window ends the text the parse sees.
+  int64_t t = parse_date(s->window, &s->memo);
   if (end != 0 && later(t, end))
     return step::done;
   bool selected = later(t, start);

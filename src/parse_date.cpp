@@ -39,29 +39,96 @@ const char *scan_int(const char *s, int *out) {
   return s;
 }
 
-} // namespace
+struct fields {
+  int year, month, day, hour, minute, second;
+};
 
-int64_t parse_date(const char *text) {
-  // Fields in order, each followed by the separator that must come next;
-  // nothing after the seconds is examined.
+// Reads the scan pattern "%d-%d-%dT%d:%d:%dZ" from text. Returns the text
+// after the seconds, or nullptr when any field is missing or overflows.
+const char *scan_fields(const char *text, fields *f) {
   static constexpr char separators[] = {'-', '-', 'T', ':', ':', '\0'};
-  int field[6];
+  int *field[] = {&f->year, &f->month,  &f->day,
+                  &f->hour, &f->minute, &f->second};
   const char *s = text;
   for (int i = 0; i < 6; ++i) {
-    s = scan_int(s, &field[i]);
+    s = scan_int(s, field[i]);
     if (s == nullptr)
-      return -1;
+      return nullptr;
     if (separators[i] != '\0' && *s++ != separators[i])
-      return -1;
+      return nullptr;
   }
-  if (field[0] < INT_MIN + 1900 || field[1] < INT_MIN + 1)
-    return -1;
+  if (f->year < INT_MIN + 1900 || f->month < INT_MIN + 1)
+    return nullptr;
+  return s;
+}
+
+// The clock reading as local standard time of TZ, exactly as mktime gives
+// it with every other field zero.
+int64_t local_time(int year, int month, int day, int hour, int minute,
+                   int second) {
   std::tm tm{}; // tm_isdst 0: the clock reading is standard time
-  tm.tm_year = field[0] - 1900;
-  tm.tm_mon = field[1] - 1;
-  tm.tm_mday = field[2];
-  tm.tm_hour = field[3];
-  tm.tm_min = field[4];
-  tm.tm_sec = field[5];
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
   return std::mktime(&tm);
+}
+
+// local_time through the memo's hour. Within an hour whose first and last
+// second lie 3599 seconds apart no offset changes, so a minute and second
+// in range add to the hour's first second; any other hour or field goes to
+// the C library.
+int64_t convert(const fields &f, date_memo *memo) {
+  bool in_hour =
+      f.minute >= 0 && f.minute < 60 && f.second >= 0 && f.second < 60;
+  if (memo == nullptr || !in_hour)
+    return local_time(f.year, f.month, f.day, f.hour, f.minute, f.second);
+  if (!memo->has_hour || memo->year != f.year || memo->month != f.month ||
+      memo->day != f.day || memo->hour != f.hour) {
+    int64_t first = local_time(f.year, f.month, f.day, f.hour, 0, 0);
+    int64_t last = local_time(f.year, f.month, f.day, f.hour, 59, 59);
+    memo->has_hour = first != -1 && last - first == 3599;
+    if (!memo->has_hour)
+      return local_time(f.year, f.month, f.day, f.hour, f.minute, f.second);
+    memo->year = f.year;
+    memo->month = f.month;
+    memo->day = f.day;
+    memo->hour = f.hour;
+    memo->hour_time = first;
+  }
+  return memo->hour_time + f.minute * 60 + f.second;
+}
+
+// Parses text in full and, when memo is given, remembers what it consumed.
+// Kept out of line so that the memo's hit stays a few instructions.
+__attribute__((noinline)) int64_t parse_fully(const char *text,
+                                              date_memo *memo) {
+  fields f;
+  const char *end = scan_fields(text, &f);
+  if (end == nullptr)
+    return -1;
+  int64_t t = convert(f, memo);
+  if (memo != nullptr) {
+    std::size_t n = static_cast<std::size_t>(end - text);
+    memo->text_length = n <= sizeof memo->text ? n : 0;
+    std::memcpy(memo->text, text, memo->text_length);
+    memo->text_time = t;
+  }
+  return t;
+}
+
+} // namespace
+
+int64_t parse_date(const char *text, date_memo *memo) {
+  // The parse reads exactly the remembered bytes and stops at the first
+  // byte after the seconds that is not a digit: the same bytes followed by
+  // a non-digit are the same fields, and so the same time.
+  if (memo != nullptr && memo->text_length != 0) {
+    std::size_t n = memo->text_length;
+    if (std::strncmp(text, memo->text, n) == 0 && !is_digit(text[n]))
+      return memo->text_time;
+  }
+  return parse_fully(text, memo);
 }

@@ -20,10 +20,26 @@ inline const char *find_record_end(const char *p, const char *end) {
   return cr != nullptr ? static_cast<const char *>(cr) : stop;
 }
 
+// What parse_date remembers between the calls of one caller, so that lines
+// of the same second or hour cost little. Zero-initialise it before use.
+struct date_memo {
+  // The text that the last parse consumed, from its first byte through the
+  // seconds, and its time; none when the length is 0.
+  char text[32];
+  std::size_t text_length;
+  int64_t text_time;
+  // One local hour whose conversion is known to be linear: the fields as
+  // read and the time of the hour's first second.
+  bool has_hour;
+  int year, month, day, hour;
+  int64_t hour_time;
+};
+
 // Seconds since the epoch of the timestamp that begins text, a
 // zero-terminated string, read as local standard time; -1 when text does
-// not begin with a timestamp or the time cannot be converted.
-int64_t parse_date(const char *text);
+// not begin with a timestamp or the time cannot be converted. memo, when
+// given, only saves work: the result is the same without it.
+int64_t parse_date(const char *text, date_memo *memo = nullptr);
 
 // Time of the first line that begins after offset, or -1.
 int64_t read_date_forwards(FILE *stream, uint64_t offset);

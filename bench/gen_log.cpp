@@ -1,0 +1,46 @@
+// Writes a sorted ISO-8601 UTC log of about SIZE bytes to standard output:
+// lines of about 100 bytes, several a second, as a web tier would write.
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+int main(int argc, char **argv) {
+  if (argc < 2) {
+    std::fputs("usage: gen_log SIZE_BYTES [FIRST_EPOCH]\n", stderr);
+    return 2;
+  }
+  unsigned long long size = std::strtoull(argv[1], nullptr, 0);
+  std::time_t t = argc > 2 ? std::strtoll(argv[2], nullptr, 0) : 1704067200;
+  const char *hosts[] = {"web-01", "web-02", "web-03", "api-01"};
+  const char *paths[] = {"/api/v2/orders", "/api/v2/users/profile",
+                         "/health", "/api/v2/cart/items", "/static/app.js"};
+  const int codes[] = {200, 200, 200, 201, 304, 404, 500};
+  unsigned long long written = 0, seed = 88172645463325252ull;
+  auto next = [&seed] {
+    seed ^= seed << 13;
+    seed ^= seed >> 7;
+    seed ^= seed << 17;
+    return seed;
+  };
+  char stamp[32];
+  std::time_t stamped = -1;
+  while (written < size) {
+    if (next() % 8 == 0)
+      ++t;
+    if (t != stamped) {
+      std::tm tm;
+      gmtime_r(&t, &tm);
+      std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
+      stamped = t;
+    }
+    unsigned long long r = next();
+    int n = std::printf(
+        "%s.%03lluZ %s nginx[%llu]: GET %s %d %llub %llums ua=curl/8.5\n",
+        stamp, r % 1000, hosts[r % 4], 2200 + r % 40, paths[(r >> 8) % 5],
+        codes[(r >> 16) % 7], 80 + (r >> 20) % 9000, 1 + (r >> 32) % 400);
+    if (n < 0)
+      return 1;
+    written += static_cast<unsigned>(n);
+  }
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
