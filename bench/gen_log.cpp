@@ -12,8 +12,8 @@ int main(int argc, char **argv) {
   unsigned long long size = std::strtoull(argv[1], nullptr, 0);
   std::time_t t = argc > 2 ? std::strtoll(argv[2], nullptr, 0) : 1704067200;
   const char *hosts[] = {"web-01", "web-02", "web-03", "api-01"};
-  const char *paths[] = {"/api/v2/orders", "/api/v2/users/profile",
-                         "/health", "/api/v2/cart/items", "/static/app.js"};
+  const char *paths[] = {"/api/v2/orders", "/api/v2/users/profile", "/health",
+                         "/api/v2/cart/items", "/static/app.js"};
   const int codes[] = {200, 200, 200, 201, 304, 404, 500};
   unsigned long long written = 0, seed = 88172645463325252ull;
   auto next = [&seed] {
