@@ -10,9 +10,6 @@
 
 namespace {
 
-const char usage[] = "Syntax: stampcut [file] [start unix ts] [end unix ts]. "
-                     "minimum 2 arguments. \n";
-
 // Where a scan stands: the open input, the window and the selected bytes
 // that are still waiting in it to be written.
 struct scan_state {
@@ -259,7 +256,9 @@ int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
 #ifndef STAMPCUT_NO_MAIN
 int main(int argc, char **argv) {
   if (argc < 3) {
-    std::fputs(usage, stdout);
+    std::fputs("Syntax: stampcut [file] [start unix ts] [end unix ts]. "
+               "minimum 2 arguments. \n",
+               stdout);
     return -1;
   }
   uint64_t start = std::strtoull(argv[2], nullptr, 0);

@@ -1,0 +1,94 @@
+// The whole run on arbitrary file bytes and bounds: the search, then the
+// scan, as stampcut runs them. For a log whose lines all begin with
+// nondecreasing timestamps, the output must equal the scan's from the
+// file's first byte.
+#include "stampcut.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string file_name() {
+  char name[] = "/tmp/stampcut-fuzz-XXXXXX";
+  int fd = mkstemp(name);
+  if (fd < 0)
+    std::abort();
+  close(fd);
+  return name;
+}
+
+std::string select(const std::string &file, bool search, uint64_t start,
+                   uint64_t end) {
+  FILE *in = std::fopen(file.c_str(), "r");
+  if (in == nullptr)
+    std::abort();
+  std::setvbuf(in, nullptr, _IONBF, 0);
+  if (search)
+    find_start(in, start);
+  char *data = nullptr;
+  std::size_t size = 0;
+  FILE *out = open_memstream(&data, &size);
+  if (scan_records(in, file.c_str(), start, end, out) != 0)
+    std::abort();
+  std::fclose(out);
+  std::string s(data, size);
+  std::free(data);
+  return s;
+}
+
+// Every line (the last may lack its LF) begins with a digit and a timestamp
+// not before the previous one's, and no CR stands but before an LF, nor a
+// zero byte anywhere: then the search may not change what is printed.
+bool sorted_log(const std::string &log) {
+  if (std::memchr(log.data(), '\0', log.size()) != nullptr)
+    return false;
+  uint64_t last = 0;
+  for (std::size_t at = 0; at < log.size();) {
+    std::size_t lf = log.find('\n', at);
+    std::string line = log.substr(at, lf == std::string::npos ? lf : lf - at);
+    std::size_t cr = line.find('\r');
+    if (cr != std::string::npos && cr + 1 != line.size())
+      return false;
+    if (cr != std::string::npos)
+      line.pop_back();
+    int64_t t = parse_date(line.c_str());
+    if (line.empty() || line[0] < '0' || line[0] > '9' || t < 0 ||
+        static_cast<uint64_t>(t) < last)
+      return false;
+    last = static_cast<uint64_t>(t);
+    at = lf == std::string::npos ? log.size() : lf + 1;
+  }
+  return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  return 0;
+}
+
+// The first 16 bytes are the start and end bounds; the rest is the file.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+  static const std::string file = file_name();
+  uint64_t bounds[2] = {0, 0};
+  std::size_t head = size < sizeof bounds ? size : sizeof bounds;
+  std::memcpy(bounds, data, head);
+  const std::string log(reinterpret_cast<const char *>(data) + head,
+                        size - head);
+  FILE *f = std::fopen(file.c_str(), "w");
+  if (f == nullptr || std::fwrite(log.data(), 1, log.size(), f) != log.size() ||
+      std::fclose(f) != 0)
+    std::abort();
+
+  std::string searched = select(file, true, bounds[0], bounds[1]);
+  if (sorted_log(log) &&
+      searched != select(file, false, bounds[0], bounds[1]))
+    std::abort();
+  return 0;
+}
