@@ -34,15 +34,22 @@ std::string cli_test::write(const std::string &name,
   return path(name);
 }
 
+int cli_test::shell(const std::string &command) const {
+  std::string line = "cd " + dir_ + " && { " + command + "\n}";
+  int status = std::system(line.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string cli_test::read(const std::string &name) const {
+  return slurp(path(name));
+}
+
 run_result cli_test::run(const std::string &args,
                          const std::string &feed) const {
   // The test's own redirections come after these, so they win.
-  std::string command = "cd " + dir_ + " && " +
-                        (feed.empty() ? "" : feed + " | ") +
-                        "TZ=UTC " STAMPCUT_BIN " >.out 2>.err " + args;
-  int status = std::system(command.c_str());
-  return {slurp(path(".out")), slurp(path(".err")),
-          WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+  int status = shell((feed.empty() ? "" : feed + " | ") +
+                     "TZ=UTC " STAMPCUT_BIN " >.out 2>.err " + args);
+  return {read(".out"), read(".err"), status};
 }
 
 std::string stamp(int64_t t) {

@@ -27,6 +27,9 @@ protected:
   // TZ=UTC; ARGS may carry redirections. A FEED command, when given, pipes
   // its output into standard input.
   run_result run(const std::string &args, const std::string &feed = "") const;
+  // Runs a shell command in the test's directory; its exit status.
+  int shell(const std::string &command) const;
+  std::string read(const std::string &name) const;
 
 private:
   std::string dir_;
