@@ -1,32 +1,23 @@
 #include "cli.h"
+#include "in_process.h"
 #include "stampcut.h"
 #include "virtual_file.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <random>
 
 namespace {
 
 constexpr int64_t T = 1709294400; // 2024-03-01T12:00:00Z
 
-// Output of the scan over the file at path, opened as stampcut opens it,
-// after the search when search is set.
+// Output of the scan over the file at path, after the search when search
+// is set.
 std::string select(const std::string &path, bool search, uint64_t start,
                    uint64_t end) {
-  FILE *in = std::fopen(path.c_str(), "r");
-  std::setvbuf(in, nullptr, _IONBF, 0);
-  if (search)
-    find_start(in, start);
-  char *data = nullptr;
-  std::size_t size = 0;
-  FILE *out = open_memstream(&data, &size);
-  EXPECT_EQ(scan_records(in, path.c_str(), start, end, out), 0);
-  std::fclose(out);
-  std::string s(data, size);
-  std::free(data);
-  return s;
+  std::string out;
+  EXPECT_EQ(run_in_process(path, search, start, end, &out), 0);
+  return out;
 }
 
 TEST(Search, WorkedExample) {

@@ -2,6 +2,7 @@
 // scan, as stampcut runs them. For a log whose lines all begin with
 // nondecreasing timestamps, the output must equal the scan's from the
 // file's first byte.
+#include "in_process.h"
 #include "stampcut.h"
 
 #include <cstdlib>
@@ -23,21 +24,10 @@ std::string file_name() {
 
 std::string select(const std::string &file, bool search, uint64_t start,
                    uint64_t end) {
-  FILE *in = std::fopen(file.c_str(), "r");
-  if (in == nullptr)
+  std::string out;
+  if (run_in_process(file, search, start, end, &out) != 0)
     std::abort();
-  std::setvbuf(in, nullptr, _IONBF, 0);
-  if (search)
-    find_start(in, start);
-  char *data = nullptr;
-  std::size_t size = 0;
-  FILE *out = open_memstream(&data, &size);
-  if (scan_records(in, file.c_str(), start, end, out) != 0)
-    std::abort();
-  std::fclose(out);
-  std::string s(data, size);
-  std::free(data);
-  return s;
+  return out;
 }
 
 // Every line (the last may lack its LF) begins with a digit and a timestamp
@@ -87,8 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     std::abort();
 
   std::string searched = select(file, true, bounds[0], bounds[1]);
-  if (sorted_log(log) &&
-      searched != select(file, false, bounds[0], bounds[1]))
+  if (sorted_log(log) && searched != select(file, false, bounds[0], bounds[1]))
     std::abort();
   return 0;
 }
