@@ -31,10 +31,6 @@ step report(const char *name, int error) {
   return step::failed;
 }
 
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 char *find_digit(char *p, char *end) {
   while (p < end && !is_digit(*p))
     ++p;

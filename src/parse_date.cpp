@@ -11,10 +11,6 @@ bool is_space(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 // Reads one integer as a %d conversion does: white space, an optional sign,
 // then every decimal digit that follows. Returns the text after it, or
 // nullptr when there is no number or it does not fit an int.

@@ -10,6 +10,11 @@
 // that stays zero so that any text in it is zero-terminated.
 constexpr std::size_t window_size = 8192;
 
+// The decimal digits, and no other byte: a record begins at one.
+inline bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
 // The first LF or CR in [p, end), or end: where a record ends. Both the scan
 // and the search's probe cut a record there before parsing it, so its time
 // comes from its own bytes only.
