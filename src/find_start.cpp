@@ -1,48 +1,82 @@
 // Start-offset search: bisection over byte offsets, so that a large sorted
 // log is not read from its beginning. Lines here end at LF; a probe reads at
-// most one window.
+// most one window at a time.
 #include "stampcut.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
-// Index of the first LF among the n bytes of buf, or n.
-std::size_t find_lf(const char *buf, std::size_t n) {
-  const void *lf = std::memchr(buf, '\n', n);
-  return lf != nullptr ? static_cast<const char *>(lf) - buf : n;
-}
-
-// Reads up to one window at offset into buf; the number of bytes read, 0 when
-// the seek or the read fails.
-std::size_t read_at(FILE *stream, uint64_t offset, char *buf) {
-  if (offset > static_cast<uint64_t>(INT64_MAX) ||
-      fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0)
-    return 0;
-  return std::fread(buf, 1, window_size, stream);
+// Reads up to one window at offset into buf, with one pread where the
+// stream has a descriptor, so the stream's position and state are left
+// alone. Returns the number of bytes read, or -1 with *error set.
+long read_at(FILE *stream, uint64_t offset, char *buf, int *error) {
+  int fd = fileno(stream);
+  long n;
+  if (fd >= 0) {
+    do
+      n = pread(fd, buf, window_size, static_cast<off_t>(offset));
+    while (n < 0 && errno == EINTR);
+  } else {
+    // A stream that a program made up has no descriptor: read it as one.
+    n = fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0
+            ? -1
+            : static_cast<long>(std::fread(buf, 1, window_size, stream));
+    if (n == 0 && std::ferror(stream))
+      n = -1;
+  }
+  if (n < 0)
+    *error = errno != 0 ? errno : EIO;
+  return n;
 }
 
 } // namespace
 
-int64_t read_date_forwards(FILE *stream, uint64_t offset) {
+int64_t read_date_forwards(FILE *stream, uint64_t offset, int *error) {
   char buf[window_size + 1] = {};
-  std::size_t n = read_at(stream, offset, buf);
-  std::size_t i = find_lf(buf, n);
-  if (i == n)
+  long n = read_at(stream, offset, buf, error);
+  if (n <= 0)
     return -1;
-  // The line after the first LF, cut where the scan would end its record.
-  char *line = buf + i + 1;
-  line[find_record_end(line, buf + n) - line] = '\0';
+  char *end = buf + n;
+  char *line = find_byte(buf, end, '\n') + 1;
+  if (line > end)
+    return -1;
+  // The line after the first LF is timed as the scan times its record: cut
+  // at its first LF or CR, or by a window when it runs on for longer.
+  char *cut = find_record_end(line, end);
+  if (cut == end) {
+    // Cut short by the read: the file ends inside the line, which is then
+    // no line (the scan never writes it), or the line goes on past the
+    // window and gets a read of its own.
+    if (n < static_cast<long>(window_size))
+      return -1;
+    n = read_at(stream, offset + static_cast<uint64_t>(line - buf), buf, error);
+    if (n <= 0)
+      return -1;
+    line = buf;
+    end = buf + n;
+    cut = find_record_end(line, end);
+    if (cut == end && n < static_cast<long>(window_size))
+      return -1;
+  }
+  *cut = '\0'; // at most buf + window_size, which is zero already
   return parse_date(line);
 }
 
-uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target) {
+uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target,
+                     int *error) {
   // Invariant: lo is the first offset or a probe whose line is at or before
   // target; every probe at or after hi gave a line later than target or none.
   for (;;) {
     uint64_t mid = lo + (hi - lo) / 2;
     if (mid == lo)
       return lo;
-    int64_t t = read_date_forwards(stream, mid);
-    if (t < 0 || static_cast<uint64_t>(t) > target)
+    int64_t t = read_date_forwards(stream, mid, error);
+    if (*error != 0)
+      return lo;
+    if (t < 0 || later(t, target))
       hi = mid;
     else if (static_cast<uint64_t>(t) == target)
       return mid;
@@ -51,7 +85,8 @@ uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target) {
   }
 }
 
-uint64_t find_start(FILE *stream, uint64_t target) {
+uint64_t find_start(FILE *stream, uint64_t target, int *error) {
+  *error = 0;
   // A stream that cannot seek (a pipe, a terminal) is scanned from where it
   // stands; nothing has been read from it.
   if (fseeko(stream, 0, SEEK_END) != 0)
@@ -59,15 +94,21 @@ uint64_t find_start(FILE *stream, uint64_t target) {
   off_t size = ftello(stream);
   uint64_t start = 0;
   if (size > 0) {
-    start = binary_seek(stream, 0, static_cast<uint64_t>(size), target);
+    // The probes read a window here and there: read-ahead would only pull
+    // in what they never look at.
+    posix_fadvise(fileno(stream), 0, 0, POSIX_FADV_RANDOM);
+    start = binary_seek(stream, 0, static_cast<uint64_t>(size), target, error);
     // The line that the last probe at start reported begins after the first
     // LF from start on. Were it gone (the file changed under us), the first
     // byte is the only start known to be a line's.
     char buf[window_size + 1] = {};
-    std::size_t n = start != 0 ? read_at(stream, start, buf) : 0;
-    std::size_t i = find_lf(buf, n);
-    start = i < n ? start + i + 1 : 0;
+    long n = start != 0 && *error == 0 ? read_at(stream, start, buf, error) : 0;
+    char *lf = n > 0 ? find_byte(buf, buf + n, '\n') : buf;
+    start = n > 0 && lf != buf + n ? start + (lf - buf) + 1 : 0;
   }
-  fseeko(stream, static_cast<off_t>(start), SEEK_SET);
+  if (*error == 0 && fseeko(stream, static_cast<off_t>(start), SEEK_SET) != 0)
+    *error = errno;
+  // Nothing the search met is left for the scan to mistake for its own.
+  std::clearerr(stream);
   return start;
 }

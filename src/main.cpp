@@ -37,15 +37,6 @@ char *find_digit(char *p, char *end) {
   return p;
 }
 
-char *find_terminator(char *p, char *end) {
-  return p + (find_record_end(p, end) - p);
-}
-
-char *find_byte(char *p, char *end, char c) {
-  char *found = static_cast<char *>(std::memchr(p, c, end - p));
-  return found != nullptr ? found : end;
-}
-
 // Time of the record that begins at p and ends at the terminator *e. The
 // parse sees the record's own bytes only; the terminator comes back as an
 // LF, the byte that follows the record in the output.
@@ -54,10 +45,6 @@ int64_t record_time(char *p, char *e, date_memo *memo) {
   int64_t t = parse_date(p, memo);
   *e = '\n';
   return t;
-}
-
-bool later(int64_t t, uint64_t bound) {
-  return static_cast<uint64_t>(t) > bound;
 }
 
 step write_bytes(FILE *out, const char *data, std::size_t size) {
@@ -136,7 +123,7 @@ long skip_to_terminator(scan_state *s, std::string *held, uint64_t *length,
     if (n == 0)
       return -1;
     s->fill = n;
-    char *e = find_terminator(s->window, s->window + n);
+    char *e = find_record_end(s->window, s->window + n);
     if (e != s->window + n) {
       *length += e - s->window;
       return e - s->window;
@@ -265,7 +252,13 @@ int main(int argc, char **argv) {
   // Every read goes straight to the file, so a probe costs one read of at
   // most a window and nothing is read ahead of what is asked for.
   std::setvbuf(in, nullptr, _IONBF, 0);
-  find_start(in, start);
+  int error;
+  find_start(in, start, &error);
+  if (error != 0) {
+    report(argv[1], error);
+    std::fclose(in);
+    return -1;
+  }
   return scan_records(in, argv[1], start, end, stdout);
 }
 #endif

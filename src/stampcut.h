@@ -15,14 +15,23 @@ inline bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// The first c in [p, end), or end.
+inline char *find_byte(char *p, char *end, char c) {
+  void *found = std::memchr(p, c, static_cast<std::size_t>(end - p));
+  return found != nullptr ? static_cast<char *>(found) : end;
+}
+
 // The first LF or CR in [p, end), or end: where a record ends. Both the scan
 // and the search's probe cut a record there before parsing it, so its time
 // comes from its own bytes only.
-inline const char *find_record_end(const char *p, const char *end) {
-  const void *lf = std::memchr(p, '\n', end - p);
-  const char *stop = lf != nullptr ? static_cast<const char *>(lf) : end;
-  const void *cr = std::memchr(p, '\r', stop - p);
-  return cr != nullptr ? static_cast<const char *>(cr) : stop;
+inline char *find_record_end(char *p, char *end) {
+  return find_byte(p, find_byte(p, end, '\n'), '\r');
+}
+
+// Whether time t lies after bound. The comparison is unsigned, so a record
+// without a time (-1), or before the epoch, is later than every bound.
+inline bool later(int64_t t, uint64_t bound) {
+  return static_cast<uint64_t>(t) > bound;
 }
 
 // What parse_date remembers between the calls of one caller, so that lines
@@ -46,16 +55,19 @@ struct date_memo {
 // given, only saves work: the result is the same without it.
 int64_t parse_date(const char *text, date_memo *memo = nullptr);
 
-// Time of the first line that begins after offset, or -1.
-int64_t read_date_forwards(FILE *stream, uint64_t offset);
+// Time of the first line that begins after offset, or -1. A read that
+// fails sets *error to its errno value.
+int64_t read_date_forwards(FILE *stream, uint64_t offset, int *error);
 
 // Bisection over [lo, hi): an offset after which the first line is at or
-// before target, or lo.
-uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target);
+// before target, or lo. Stops at the first failed read (see *error).
+uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target,
+                     int *error);
 
 // Positions stream at the start of a line at or before the first line later
 // than target, and returns that offset. Leaves an unseekable stream alone.
-uint64_t find_start(FILE *stream, uint64_t target);
+// *error is 0, or the errno value of a read or seek that failed.
+uint64_t find_start(FILE *stream, uint64_t target, int *error);
 
 // Writes to out every record of in later than start, stopping at the first
 // record later than end (when end is not 0). Closes in. Returns 0, or -1

@@ -17,8 +17,13 @@ inline int run_in_process(const std::string &path, bool search, uint64_t start,
   if (in == nullptr)
     return -1;
   std::setvbuf(in, nullptr, _IONBF, 0);
+  int error = 0;
   if (search)
-    find_start(in, start);
+    find_start(in, start, &error);
+  if (error != 0) {
+    std::fclose(in);
+    return -1;
+  }
   char *data = nullptr;
   std::size_t size = 0;
   FILE *sink = open_memstream(&data, &size);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <random>
 
 namespace {
@@ -36,7 +37,9 @@ TEST(Search, WorkedExample) {
   for (const auto &c : cases) {
     virtual_file f = file_of(log);
     FILE *in = open_virtual(&f);
-    EXPECT_EQ(find_start(in, c.target), c.start);
+    int error;
+    EXPECT_EQ(find_start(in, c.target, &error), c.start);
+    EXPECT_EQ(error, 0);
     EXPECT_EQ(ftello(in), static_cast<off_t>(c.start));
     EXPECT_EQ(f.reads, c.reads);
     std::fclose(in);
@@ -55,7 +58,8 @@ TEST(Search, EdgeFilesStartAtTheFirstByte) {
   for (const std::string &log : cases) {
     virtual_file f = file_of(log);
     FILE *in = open_virtual(&f);
-    EXPECT_EQ(find_start(in, T + 5), 0u) << log;
+    int error;
+    EXPECT_EQ(find_start(in, T + 5, &error), 0u) << log;
     std::fclose(in);
   }
 }
@@ -64,9 +68,47 @@ TEST(Search, LeavesAStreamThatCannotSeekUntouched) {
   virtual_file f = file_of(stamp(T) + " a\n" + stamp(T + 1) + " b\n");
   f.seekable = false;
   FILE *in = open_virtual(&f);
-  EXPECT_EQ(find_start(in, T), 0u);
+  int error;
+  EXPECT_EQ(find_start(in, T, &error), 0u);
   EXPECT_EQ(f.bytes_read, 0u);
   std::fclose(in);
+}
+
+TEST(Search, ReadErrorsEndTheRun) {
+  std::string log;
+  for (int i = 0; i < 2000; ++i)
+    log += stamp(T + i) + " ab\n"; // 24 bytes
+  struct {
+    const char *what;
+    uint64_t fail_at;
+    bool search;
+    std::string out;
+  } cases[] = {
+      {"a probe", 30000, true, ""},
+      {"the scan", 24 * 1000 + 5, false, log.substr(0, 24 * 1000)},
+  };
+  for (const auto &c : cases) {
+    virtual_file f = file_of(log);
+    f.fail_at = c.fail_at;
+    FILE *in = open_virtual(&f);
+    int error = 0;
+    if (c.search)
+      find_start(in, T + 1500, &error);
+    char *data = nullptr;
+    std::size_t size = 0;
+    FILE *out = open_memstream(&data, &size);
+    testing::internal::CaptureStderr();
+    int status =
+        error != 0 ? (std::fclose(in), -1) : scan_records(in, "log", 0, 0, out);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              c.search ? "" : "stampcut: log: Input/output error\n")
+        << c.what;
+    std::fclose(out);
+    EXPECT_EQ(std::string(data, size), c.out) << c.what;
+    std::free(data);
+    EXPECT_EQ(status, -1) << c.what;
+    EXPECT_EQ(error, c.search ? EIO : 0) << c.what;
+  }
 }
 
 // A sorted log of 64 GiB that exists only as a formula: line k, 32 bytes,
@@ -111,7 +153,9 @@ TEST(Search, NarrowQueryNearTheEndOfAHugeFileReadsAFewWindows) {
   const uint64_t target = T + k0 / 4, end = target + 10;
 
   FILE *in = open_virtual(&f);
-  uint64_t start = find_start(in, target);
+  int error;
+  uint64_t start = find_start(in, target, &error);
+  EXPECT_EQ(error, 0);
   EXPECT_GT(start, uint64_t{1} << 32);
   EXPECT_EQ(start % 32, 0u);
   EXPECT_LE(start / 32, (k0 / 4 + 1) * 4);
@@ -149,18 +193,20 @@ std::string sorted_log(std::mt19937_64 &rng, std::vector<int64_t> *times) {
   for (std::size_t i = 0; i < count; ++i) {
     t += pick(3) == 0 ? 0 : pick(10) == 0 ? pick(1000) : 1;
     times->push_back(t);
-    std::size_t payload =
-        long_lines && pick(50) == 0 ? 8000 + pick(12000) : pick(120);
+    // Long lines end near where a probe's read does, so that some probe
+    // sees only the start of the next line.
+    std::size_t payload = !long_lines     ? pick(120)
+                          : pick(3) == 0  ? 8100 + pick(100)
+                          : pick(50) == 0 ? 8000 + pick(12000)
+                                          : pick(120);
     log += std::string(pick(8) == 0 ? pick(3) : 0, ' ') + stamp(t) +
            (pick(2) == 0 ? ".250Z" : "") + " " +
            std::string(payload, 'a' + pick(26)) + eol;
   }
   // A line without a time counts as later than every bound, so it keeps the
-  // order at the end; a line being written may follow the sorted ones.
+  // order at the end.
   if (pick(4) == 0)
     log += "9 no time here" + std::string(eol);
-  else if (pick(3) == 0)
-    log += stamp(t) + " unterminated";
   return log;
 }
 
@@ -170,7 +216,8 @@ TEST_F(SearchProperty, SameOutputAsTheScanFromTheFirstByte) {
   std::mt19937_64 rng(20241207);
   for (int file = 0; file < 300; ++file) {
     std::vector<int64_t> times;
-    const std::string log = write("log", sorted_log(rng, &times));
+    const std::string whole = sorted_log(rng, &times);
+    const std::string log = write("log", whole);
     auto some_time = [&]() -> uint64_t {
       return times.empty() ? T : times[rng() % times.size()];
     };
@@ -182,6 +229,15 @@ TEST_F(SearchProperty, SameOutputAsTheScanFromTheFirstByte) {
       uint64_t end = b % 3 == 0 ? 0 : b % 3 == 1 ? some_time() : start + 5;
       ASSERT_EQ(select(log, true, start, end), select(log, false, start, end))
           << "file " << file << " bounds " << start << " " << end;
+    }
+    // A line being written follows the sorted ones, cut at every byte of
+    // its timestamp: a cut one may read as an earlier time.
+    const std::string tail = stamp(times.empty() ? T : times.back() + 15);
+    for (std::size_t cut = 1; file % 4 == 0 && cut < tail.size(); ++cut) {
+      write("log", whole + tail.substr(0, cut));
+      uint64_t start = times.empty() ? T : times.back() - rng() % 15;
+      ASSERT_EQ(select(log, true, start, 0), select(log, false, start, 0))
+          << "file " << file << " cut " << cut << " start " << start;
     }
   }
 }

@@ -1,5 +1,7 @@
 #include "virtual_file.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -7,10 +9,13 @@ namespace {
 
 ssize_t read_virtual(void *cookie, char *buf, std::size_t n) {
   auto *f = static_cast<virtual_file *>(cookie);
+  if (f->pos >= f->fail_at) {
+    errno = EIO;
+    return -1;
+  }
   if (f->pos >= f->size)
     return 0;
-  if (n > f->size - f->pos)
-    n = f->size - f->pos;
+  n = std::min<uint64_t>({n, f->size - f->pos, f->fail_at - f->pos});
   f->content(f->pos, buf, n);
   // An unbuffered stream reads a byte at a time: a read that goes on where
   // the last one ended belongs to it.

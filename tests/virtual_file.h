@@ -17,6 +17,7 @@ struct virtual_file {
   uint64_t bytes_read = 0;
   std::vector<uint64_t> reads; // where each run of reads began
   uint64_t next_read = UINT64_MAX;
+  uint64_t fail_at = UINT64_MAX; // reads of this byte or later fail (EIO)
 };
 
 virtual_file file_of(const std::string &bytes);
