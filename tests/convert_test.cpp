@@ -93,9 +93,11 @@ TEST(Conversion, MatchesMktimeThroughEveryOffsetChange) {
     std::mt19937 rng(7);
     for (const std::tm &day : days) {
       date_memo memo{};
+      // Minute and second 60 carry into the next hour, where the offset
+      // may differ.
       for (int h = 0; h < 24; ++h)
-        for (int mi = 0; mi < 60; ++mi)
-          for (int s : {0, static_cast<int>(rng() % 60), 59})
+        for (int mi = 0; mi <= 60; ++mi)
+          for (int s : {0, static_cast<int>(rng() % 60), 59, 60})
             check(&memo, day.tm_year, day.tm_mon, day.tm_mday, h, mi, s);
     }
   }
