@@ -61,7 +61,28 @@ int64_t record_time(char *p, char *cut, date_memo *memo) {
   return t;
 }
 
-step stop_at(const scan_state *, const char *, std::size_t, int64_t) {
+// A bounded run ends at a record without a time as if it were later than
+// the end, though records of the interval may follow: say where, once.
+step stop_at(const scan_state *s, const char *p, std::size_t length,
+             int64_t t) {
+  if (t != -1)
+    return step::done;
+  char text[4 * 60 + 1];
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < length && i < 60; ++i) {
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    if (c >= 0x20 && c < 0x7f && c != '\\')
+      text[n++] = static_cast<char>(c);
+    else
+      n += static_cast<std::size_t>(std::snprintf(
+          text + n, sizeof text - n, c == '\\' ? "\\\\" : "\\x%02x", c));
+  }
+  text[n] = '\0';
+  std::fprintf(stderr,
+               "stampcut: %s: stopped at a line without a timestamp, byte "
+               "%llu: %s\n",
+               s->name,
+               static_cast<unsigned long long>(s->base + (p - s->area)), text);
   return step::done;
 }
 

@@ -2,6 +2,7 @@
 #include "cli.h"
 #include "stampcut.h"
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -14,8 +15,9 @@ constexpr int64_t T = 1709294400; // 2024-03-01T12:00:00Z
 
 // What the scan prints reading content from its first byte, modelled
 // plainly: records from a digit to an LF or CR, an unterminated one never.
+// *stop gets the offset of a record without a time that ended the run.
 std::string reference_scan(const std::string &content, uint64_t start,
-                           uint64_t end) {
+                           uint64_t end, std::size_t *stop = nullptr) {
   std::string out;
   for (std::size_t at = 0;;) {
     std::size_t p = content.find_first_of("0123456789", at);
@@ -24,8 +26,11 @@ std::string reference_scan(const std::string &content, uint64_t start,
       return out;
     std::string record = content.substr(p, e - p);
     uint64_t t = static_cast<uint64_t>(parse_date(record.c_str()));
-    if (end != 0 && t > end)
+    if (end != 0 && t > end) {
+      if (stop != nullptr && t == UINT64_MAX)
+        *stop = p;
       return out;
+    }
     if (t > start)
       out += record + "\n";
     at = e + 1;
@@ -87,15 +92,30 @@ TEST_F(BadInput, EveryFileEndsTheRunCleanly) {
     write("f", c.content);
     const std::string bounds =
         std::to_string(c.start) + " " + std::to_string(c.end);
-    const std::string want = reference_scan(c.content, c.start, c.end);
+    std::size_t stop = std::string::npos;
+    const std::string want = reference_scan(c.content, c.start, c.end, &stop);
+    // A run stopped by a record without a time says where, once.
+    auto note = [stop](const std::string &name) {
+      return stop == std::string::npos
+                 ? ""
+                 : "stampcut: " + name +
+                       ": stopped at a line without a timestamp, byte " +
+                       std::to_string(stop) + ": ";
+    };
     run_result piped = run("/dev/stdin " + bounds, "cat f");
     EXPECT_EQ(piped.out, want) << c.what;
     EXPECT_EQ(piped.status, 0) << c.what;
+    EXPECT_EQ(piped.err.substr(0, note("/dev/stdin").size()),
+              note("/dev/stdin"))
+        << c.what;
+    EXPECT_EQ(std::count(piped.err.begin(), piped.err.end(), '\n'),
+              stop == std::string::npos ? 0 : 1)
+        << c.what;
     run_result searched = run("f " + bounds);
     EXPECT_EQ(searched.status, 0) << c.what;
-    EXPECT_EQ(searched.err, "") << c.what;
     if (c.sorted) {
       EXPECT_EQ(searched.out, want) << c.what;
+      EXPECT_EQ(searched.err.substr(0, note("f").size()), note("f")) << c.what;
     }
   }
 }

@@ -3,6 +3,15 @@
 #include <string>
 #include <sys/stat.h>
 
+// The address sanitizer cannot run under a cap on address space.
+#if defined(__SANITIZE_ADDRESS__)
+#define UNDER_ASAN
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define UNDER_ASAN
+#endif
+#endif
+
 namespace {
 
 using namespace std::string_literals;
@@ -17,6 +26,7 @@ struct scan_case {
   std::string input;
   std::string bounds;
   std::string want;
+  std::string err = "";
 };
 
 class Scan : public cli_test {};
@@ -42,7 +52,9 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
        lines({T + 1}) + "42 is no time\n" + lines({T + 2})},
       {"an unparseable record ends the run with an end bound",
        lines({T + 1}) + "42 is no time\n" + lines({T + 2}),
-       s + " " + std::to_string(T + 9), lines({T + 1})},
+       s + " " + std::to_string(T + 9), lines({T + 1}),
+       "stampcut: log: stopped at a line without a timestamp, byte 38: "
+       "42 is no time\n"},
       {"the first record past the end bound ends the run",
        lines({T + 1, T + 5, T + 2}), s + " " + std::to_string(T + 4),
        lines({T + 1})},
@@ -51,16 +63,38 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
       {"a record is written whole, zero bytes included",
        stamp(T + 1) + " a\0b\n"s, s, stamp(T + 1) + " a\0b\n"s},
       {"a zero byte ends the text the parse sees", "2024-03-01T12:00\0:05Z\n"s,
-       s + " " + std::to_string(T + 9), ""},
+       s + " " + std::to_string(T + 9), "",
+       "stampcut: log: stopped at a line without a timestamp, byte 0: "
+       "2024-03-01T12:00\\x00:05Z\n"},
       // The seconds are missing; they must not come from the next line.
       {"a record's time comes from that record only",
        "1970-01-01T00:00:\n42 next\n", "100", "1970-01-01T00:00:\n42 next\n"},
+      // Records alike but for one field each get their own time.
+      {"only the day differs", "2024-03-01T12:00:00Z\n2024-03-02T12:00:00Z\n",
+       s, "2024-03-02T12:00:00Z\n"},
+      {"only the month differs", "2024-03-01T12:00:00Z\n2024-04-01T12:00:00Z\n",
+       s, "2024-04-01T12:00:00Z\n"},
+      {"only the year differs", "2024-03-01T12:00:00Z\n2025-03-01T12:00:00Z\n",
+       s, "2025-03-01T12:00:00Z\n"},
+      {"one-digit seconds, then two starting with that digit",
+       "2024-03-01T12:00:5Z\n2024-03-01T12:00:59Z\n", std::to_string(T + 5),
+       "2024-03-01T12:00:59Z\n"},
+      // 33 bytes up to the seconds, more than the parse remembers; the next
+      // record has the same first 32 but no seconds.
+      {"a long timestamp, then a record alike but without a time",
+       "2024-03-01T12:00:" + std::string(15, ' ') + "1 a\n" +
+           "2024-03-01T12:00:" + std::string(15, ' ') + "b\n" + lines({T + 2}),
+       s + " " + std::to_string(T + 9),
+       "2024-03-01T12:00:" + std::string(15, ' ') + "1 a\n",
+       "stampcut: log: stopped at a line without a timestamp, byte 36: "
+       "2024-03-01T12:00:" +
+           std::string(15, ' ') + "b\n"},
   };
   for (const scan_case &c : cases) {
     write("log", c.input);
     run_result r = run("log " + c.bounds);
     EXPECT_EQ(r.out, c.want) << c.what;
-    EXPECT_EQ(r.err, "") << c.what;
+    EXPECT_EQ(r.err, c.err) << c.what;
     EXPECT_EQ(r.status, 0) << c.what;
   }
 }
@@ -83,11 +117,17 @@ TEST_F(Scan, RecordsStraddlingRefillsAreWrittenOnce) {
 }
 
 TEST_F(Scan, RecordsLongerThanTheWindowAreTakenLikeShortOnes) {
-  for (size_t size : {8191u, 8192u, 8193u, 10000u, 20000u, 100000u}) {
+  // After a 38-byte first line, a 21-byte stamp and 8133, 16325 or 24517
+  // bytes reach to the end of a read: the terminator opens the next one.
+  for (size_t size :
+       {8133u, 8191u, 8192u, 8193u, 10000u, 16325u, 20000u, 24517u, 100000u}) {
     const std::string big = stamp(T + 2) + " " + std::string(size, 'x');
     const std::string log = lines({T + 1}) + big + "\n" + lines({T + 3});
-    write("log", log);
+    const std::string digits = lines({T + 1}) + big + "42\n" + lines({T + 3});
     const scan_case cases[] = {
+        {"ending in digits, selected", digits, std::to_string(T), digits},
+        {"ending in digits, not selected", digits, std::to_string(T + 2),
+         lines({T + 3})},
         {"selected", log, std::to_string(T), log},
         {"not selected", log, std::to_string(T + 2), lines({T + 3})},
         {"past the end bound", log,
@@ -172,18 +212,45 @@ TEST_F(CommandLine, FailuresExit255) {
   write("log", lines({T + 1}));
   mkdir(path("dir").c_str(), 0755);
   struct failure {
-    std::string args, err;
+    std::string args, err, feed = "";
   } cases[] = {
       {"missing 0", ""},
       {"dir 0", "stampcut: dir: Is a directory\n"},
       {"log 0 >/dev/full",
        "stampcut: standard output: No space left on device\n"},
+      {"log 0 >>log", "stampcut: log: input file is also the output\n"},
+#ifndef UNDER_ASAN
+      {"/dev/stdin 0", "stampcut: /dev/stdin: Cannot allocate memory\n",
+       "ulimit -v 200000; { printf %s " + stamp(T + 1) +
+           "; head -c 400000000 /dev/zero; }"},
+#endif
   };
   for (const failure &c : cases) {
-    run_result r = run(c.args);
+    run_result r = run(c.args, c.feed);
     EXPECT_EQ(r.status, 255) << c.args;
     EXPECT_EQ(r.err, c.err) << c.args;
     EXPECT_EQ(r.out, "") << c.args;
+  }
+  EXPECT_EQ(read("log"), lines({T + 1}));
+
+  // A long record is read twice; a file cut short or rewritten in between
+  // is not written as if whole. The copy waits on the full pipe while the
+  // file is changed.
+  const std::string record = stamp(T + 1) + std::string(1 << 20, 'x');
+  for (const std::string &change :
+       {"truncate -s 500000 long"s, "printf y | dd of=long bs=1 conv=notrunc "
+                                    "status=none seek=" +
+                                        std::to_string(record.size())}) {
+    write("long", record + "\n");
+    EXPECT_EQ(shell("{ TZ=UTC " STAMPCUT_BIN " long 0 2>.err; echo $? >.st; } "
+                    "| { sleep 1; " +
+                    change + "; cat >.out; }"),
+              0);
+    EXPECT_EQ(read(".st"), "255\n") << change;
+    EXPECT_EQ(read(".err"), "stampcut: long: file changed while being read\n");
+    const std::string out = read(".out");
+    EXPECT_LT(out.size(), record.size()) << change;
+    EXPECT_EQ(out, record.substr(0, out.size()));
   }
 }
 
