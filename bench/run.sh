@@ -1,13 +1,31 @@
 #!/usr/bin/env bash
-# Measures stampcut against reading the same file with dd and filtering it
-# with awk, on a generated sorted log. Usage: bench/run.sh [SIZE_MIB [RUNS]]
+# Measures stampcut against merely reading the same file with dd, warm and
+# cold, to /dev/null and into a pipe, and against grep and gawk making the
+# same selection, on generated sorted logs; then charts time against log
+# size. Everything is measured on the binary built from this tree.
+#
+# Usage: bench/run.sh [--no-chart] [SIZE_MIB [RUNS]]
+#   SIZE_MIB     size of the main log (default 512)
+#   RUNS         timed runs per command (default 7)
+#   --no-chart   skip the time-against-size chart (its logs total 3.3 GiB)
+# Environment: BENCH_DIR (logs and scratch files, default
+# /tmp/stampcut-bench), CHART_SIZES (MiB, default "16 64 256 1024 2048").
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+chart=1
+if [ "${1:-}" = --no-chart ]; then
+  chart=0
+  shift
+fi
 size_mib=${1:-512}
 runs=${2:-7}
+chart_sizes=${CHART_SIZES:-16 64 256 1024 2048}
+began=$SECONDS
 
 missing=()
-for pkg in hyperfine strace time gawk libbenchmark-dev; do
+for pkg in hyperfine strace time gawk grep util-linux libbenchmark-dev \
+  gnuplot-nox; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
     missing+=("$pkg")
 done
@@ -16,55 +34,244 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DSTAMPCUT_BENCH=ON \
-  -DSTAMPCUT_TESTS=OFF >/dev/null
+  -DSTAMPCUT_TESTS=OFF
 cmake --build build-bench -j2 >/dev/null
 bin=$PWD/build-bench/stampcut
 work=${BENCH_DIR:-/tmp/stampcut-bench}
 mkdir -p "$work"
-log=$work/log-${size_mib}m
-small=$work/log-1m
-[ -s "$log" ] || build-bench/bench/gen_log $((size_mib << 20)) >"$log"
-[ -s "$small" ] || build-bench/bench/gen_log $((1 << 20)) >"$small"
+: >"$work/hyperfine.log"
 export TZ=UTC
 
-echo "== machine"
-echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-echo "log: $log, $(stat -c %s "$log") bytes, $(wc -l <"$log") lines"
-cat "$log" >/dev/null # into the page cache, as for every command below
+# Prints the path of the generated log of $1 MiB, making it on first use.
+# A log is written under a temporary name, so an interrupted run leaves no
+# short log behind to be taken for a whole one; and synced, since pages not
+# yet written back cannot be evicted for the cold runs.
+log_of() {
+  local f=$work/log-$1m
+  if [ ! -s "$f" ]; then
+    build-bench/bench/gen_log $(($1 << 20)) >"$f.part"
+    sync "$f.part"
+    mv "$f.part" "$f"
+  fi
+  echo "$f"
+}
+
+# Drops the file's pages from the page cache, so that the next read of it
+# comes from the device.
+evict() {
+  dd if="$1" iflag=nocache count=0 status=none
+}
+
+# Runs hyperfine; the tables below come from its CSV files, and its own
+# reports, warnings included, go to hyperfine.log for a closer look.
+bench() {
+  hyperfine "$@" >>"$work/hyperfine.log" 2>&1 || {
+    tail -20 "$work/hyperfine.log" >&2
+    return 1
+  }
+}
 
 # Prints "name median_seconds ratio_to_first" for each command of a run.
 medians() {
   awk -F, 'NR > 1 { name[NR] = $1; med[NR] = $4 }
            END { for (i = 2; i <= NR; i++)
-                   printf "  %-60s %8.4f s  %5.2fx\n", name[i], med[i], med[i] / med[2] }' "$1"
+                   printf "  %-58s %8.4f s  %5.2fx\n", name[i], med[i], med[i] / med[2] }' "$1"
 }
 
-echo "== wide query: every record (median of $runs runs, ratio to dd)"
-hyperfine -N --warmup 2 --runs "$runs" --export-csv "$work/wide.csv" \
-  "dd if=$log bs=8192 of=/dev/null" \
-  "$bin $log 0" \
-  "gawk -v s=1970-01-01T00:00:00 '\$1 > s' $log" \
-  --output=null >/dev/null
-medians "$work/wide.csv"
+# Prints the median seconds of command $2 (1 for the first) of a run.
+median() {
+  awk -F, -v row="$(($2 + 1))" 'NR == row { print $4 }' "$1"
+}
 
-mid=$(sed -n "$(($(wc -l <"$log") / 2))p" "$log" | cut -c1-19)
-start=$(date -u -d "${mid/T/ } UTC" +%s)
-end=$((start + 60))
-echo "== narrow query: $mid and the minute after ($start $end)"
-hyperfine -N --warmup 2 --runs "$((runs * 5))" --export-csv "$work/narrow.csv" \
-  "$bin $log $start $end" --output=null >/dev/null
+# Prints PASS when $1 <= $2, else MISS.
+verdict() {
+  awk -v x="$1" -v limit="$2" 'BEGIN { print x + 0 <= limit + 0 ? "PASS" : "MISS" }'
+}
+
+# The targets met or missed, gathered for the summary at the end.
+targets=()
+
+# Records target $1 (a description), measured $2, limit $3, and prints it.
+target() {
+  local line
+  line=$(printf '%-4s  %-44s %10s  (limit %s)' "$(verdict "$2" "$3")" "$1" "$2" "$3")
+  targets+=("$line")
+  echo "  $line"
+}
+
+# Prints the ratio of command 2's median to command 1's in run $1.
+ratio() {
+  awk -v a="$(median "$1" 1)" -v b="$(median "$1" 2)" 'BEGIN { printf "%.2f", b / a }'
+}
+
+# Prints the number of bits of $1.
+bits_of() {
+  local bits=0 n
+  for ((n = $1; n > 0; n >>= 1)); do bits=$((bits + 1)); done
+  echo "$bits"
+}
+
+# Sets minute and next_minute (as YYYY-MM-DDTHH:MM:), lo and hi for the
+# minute of the middle line of log $1: stampcut's interval is open at lo and
+# closed at hi, so it selects exactly the records stamped in that minute.
+middle_minute() {
+  local mid
+  mid=$(sed -n "$(($(wc -l <"$1") / 2))p" "$1" | cut -c1-16)
+  minute=$mid:
+  lo=$(($(date -u -d "${mid/T/ }:00 UTC" +%s) - 1))
+  hi=$((lo + 60))
+  next_minute=$(date -u -d "@$((hi + 1))" +%Y-%m-%dT%H:%M:)
+}
+
+log=$(log_of "$size_mib")
+small=$(log_of 1)
+log_size=$(stat -c %s "$log")
+name=$(basename "$log")
+
+cores="$(nproc) cores"
+cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')
+kernel=$(uname -sr)
+version=$(git describe --always --dirty 2>/dev/null || echo '(not a git tree)')
+cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' build-bench/CMakeCache.txt)
+echo "== machine"
+echo "$cores, $cpu, $(free -g | awk '/^Mem:/ { print $2 }') GiB;" \
+  "load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
+echo "$kernel, $(sed -n 's/^PRETTY_NAME="\(.*\)"/\1/p' /etc/os-release), $("$cxx" --version | head -1)"
+echo "stampcut $version, Release build"
+echo "logs: $name $log_size bytes, $(wc -l <"$log") lines;" \
+  "$(basename "$small") $(stat -c %s "$small") bytes"
+cat "$log" >/dev/null # into the page cache, for every warm run below
+
+echo "== wide query, warm, to /dev/null: every record (median of $runs runs, ratio to dd)"
+bench -N --warmup 2 --runs "$runs" --output=null --export-csv "$work/wide.csv" \
+  -n "dd if=$name bs=8192 of=/dev/null" "dd if=$log bs=8192 of=/dev/null" \
+  -n "stampcut $name 0 >/dev/null" "$bin $log 0" \
+  -n "gawk -v s=1970-01-01T00:00:00 '\$1 > s' $name >/dev/null" \
+  "gawk -v s=1970-01-01T00:00:00 '\$1 > s' $log"
+medians "$work/wide.csv"
+target "wide query to /dev/null, x dd" "$(ratio "$work/wide.csv")" 1.25
+
+# Both sides pay for the same shell and the same reader; only the writer
+# into the pipe differs.
+echo "== wide query, warm, into a pipe read by cat (median of $runs runs, ratio to dd)"
+bench --shell=bash --warmup 2 --runs "$runs" --export-csv "$work/pipe.csv" \
+  -n "dd if=$name bs=8192 | cat >/dev/null" \
+  "dd if=$log bs=8192 status=none | cat >/dev/null" \
+  -n "stampcut $name 0 | cat >/dev/null" "$bin $log 0 | cat >/dev/null"
+medians "$work/pipe.csv"
+target "wide query into a pipe, x dd" "$(ratio "$work/pipe.csv")" 1.0
+
+echo "== wide query, cold: the file evicted before each run (median of $runs runs, ratio to dd)"
+# The eviction is worth checking: a file system or VM may ignore it, and
+# the cold figures would then be warm ones.
+evict "$log"
+/usr/bin/time -o "$work/cold.time" -f %I dd if="$log" bs=8192 of=/dev/null status=none
+from_device=$(($(cat "$work/cold.time") * 512))
+if [ "$from_device" -ge $((log_size * 9 / 10)) ]; then
+  echo "  eviction works: dd read $from_device of $log_size bytes from the device"
+else
+  echo "  EVICTION DOES NOT WORK HERE: dd read only $from_device of $log_size bytes" \
+    "from the device; the cold figures below are warm ones"
+fi
+bench -N --runs "$runs" --prepare "dd if=$log iflag=nocache count=0 status=none" \
+  --output=null --export-csv "$work/cold.csv" \
+  -n "dd if=$name bs=8192 of=/dev/null" "dd if=$log bs=8192 of=/dev/null" \
+  -n "stampcut $name 0 >/dev/null" "$bin $log 0"
+medians "$work/cold.csv"
+echo "  dd reads $(awk -v s="$log_size" -v t="$(median "$work/cold.csv" 1)" \
+  'BEGIN { printf "%.0f", s / t / 1048576 }') MiB/s from this device"
+target "wide query cold, x dd" "$(ratio "$work/cold.csv")" 1.3
+cat "$log" >/dev/null
+
+middle_minute "$log"
+echo "== narrow query, warm: the minute ${minute%:} ($lo $hi, median of $((runs * 5)) runs)"
+bench -N --warmup 2 --runs "$((runs * 5))" --output=null --export-csv "$work/narrow.csv" \
+  -n "stampcut $name $lo $hi" "$bin $log $lo $hi"
 medians "$work/narrow.csv"
-strace -e trace=read -o "$work/narrow.strace" "$bin" "$log" "$start" "$end" >"$work/narrow.out"
-read_bytes=$(awk -F'= ' '/^read\(3,/ { s += $NF } END { print s + 0 }' "$work/narrow.strace")
-bits=0
-for ((n = $(stat -c %s "$log"); n > 0; n >>= 1)); do bits=$((bits + 1)); done
-echo "  bytes read: $read_bytes; allowance (bits $bits + 2) x 8192 + selected" \
-  "$(stat -c %s "$work/narrow.out") = $(((bits + 2) * 8192 + $(stat -c %s "$work/narrow.out")))"
+# Counts the reads from the log's descriptor only, from its opening on: the
+# loader reads the libraries through the same descriptor number before.
+strace -e trace=openat,read,pread64 -o "$work/narrow.strace" "$bin" "$log" "$lo" "$hi" \
+  >"$work/narrow.out"
+read_bytes=$(awk -F'= ' -v path="\"$log\"" '
+  /^openat\(/ && index($0, path) { fd = $NF; next }
+  fd != "" && $0 ~ "^p?read(64)?\\(" fd "," { s += $NF }
+  END { print s + 0 }' "$work/narrow.strace")
+selected=$(stat -c %s "$work/narrow.out")
+allowance=$((($(bits_of "$log_size") + 2) * 8192 + selected))
+echo "  bytes read: $read_bytes; allowance (bits $(bits_of "$log_size") + 2) x 8192" \
+  "+ selected $selected = $allowance"
+
+echo "== narrow query, cold: bytes the device delivered (largest of 3 runs)"
+delivered=0
+for _ in 1 2 3; do
+  evict "$log"
+  /usr/bin/time -o "$work/narrow.time" -f %I "$bin" "$log" "$lo" "$hi" >/dev/null
+  n=$(($(cat "$work/narrow.time") * 512))
+  [ "$n" -gt "$delivered" ] && delivered=$n
+done
+echo "  delivered: $delivered bytes; allowance $allowance"
+target "narrow query cold, bytes from the device" "$delivered" "$allowance"
+cat "$log" >/dev/null
+
+echo "== write calls: every record of the 1 MiB log to /dev/null"
+strace -f -e trace=write -o "$work/writes.strace" "$bin" "$small" 0 >/dev/null
+read -r writes written < <(awk -F'= ' '/write\(1,/ { n++; s += $NF } END { print n + 0, s + 0 }' \
+  "$work/writes.strace")
+echo "  $writes writes, $written bytes, $((written / writes)) bytes a write"
+target "write calls for the 1 MiB log" "$writes" $((written / 65536 + 1))
 
 echo "== peak resident memory"
 for f in "$small" "$log"; do
-  /usr/bin/time -f "  %M KiB  $(basename "$f")" "$bin" "$f" 0 >/dev/null
+  rss=$(/usr/bin/time -f %M "$bin" "$f" 0 2>&1 >/dev/null | tail -1)
+  echo "  $rss KiB  $(basename "$f")"
+  target "peak resident memory, $(basename "$f"), KiB" "$rss" 4096
 done
 
 echo "== parse_date"
 build-bench/bench/parse_date_bench --benchmark_min_time=0.2 2>/dev/null | sed -n '/^canonical/,$p'
+
+if [ "$chart" = 1 ]; then
+  chart_runs=5
+  echo "== time against log size, warm (median of $chart_runs runs)"
+  data=$work/chart.dat
+  echo "# MiB narrow wide dd grep gawk (median seconds)" >"$data"
+  printf '  %6s %10s %10s %10s %10s %10s  %s\n' MiB narrow wide dd grep gawk selection
+  for mib in $chart_sizes; do
+    f=$(log_of "$mib")
+    cat "$f" >/dev/null
+    middle_minute "$f"
+    narrow="$bin $f $lo $hi"
+    grep_minute="grep -F $minute $f"
+    gawk_minute="gawk -v s=$minute -v e=$next_minute '\$1 >= e { exit } \$1 > s' $f"
+    # The three must agree on the minute, or the comparison means nothing.
+    $narrow >"$work/minute.stampcut"
+    $grep_minute >"$work/minute.grep"
+    bash -c "$gawk_minute" >"$work/minute.gawk"
+    if cmp -s "$work/minute.stampcut" "$work/minute.grep" &&
+      cmp -s "$work/minute.stampcut" "$work/minute.gawk"; then
+      agree="$(wc -l <"$work/minute.grep") lines of ${minute%:}, the same from all three"
+    else
+      agree="${minute%:}: THE SELECTIONS DIFFER (see $work/minute.*)"
+    fi
+    # Output to /dev/null, as in the wide query above; but grep, given
+    # /dev/null, stops at the first match, so the filters write into a pipe
+    # (their minute of output costs next to nothing either way).
+    bench -N --warmup 1 --runs "$chart_runs" --output=null \
+      --export-csv "$work/chart-$mib-null.csv" \
+      -n narrow "$narrow" -n wide "$bin $f 0" -n dd "dd if=$f bs=8192 of=/dev/null"
+    bench -N --warmup 1 --runs "$chart_runs" --output=pipe \
+      --export-csv "$work/chart-$mib-pipe.csv" \
+      -n grep "$grep_minute" -n gawk "$gawk_minute"
+    row=$(awk -F, 'FNR > 1 { printf " %.6f", $4 }' "$work/chart-$mib-null.csv" \
+      "$work/chart-$mib-pipe.csv")
+    echo "$mib$row" >>"$data"
+    # shellcheck disable=SC2086 # the row is five numbers
+    printf '  %6s %9.4fs %9.4fs %9.4fs %9.4fs %9.4fs  %s\n' "$mib" $row "$agree"
+  done
+  gnuplot -c bench/chart.gp "$data" bench/chart.svg "$cores, $cpu; $kernel; stampcut $version"
+  echo "  chart: bench/chart.svg"
+fi
+
+echo "== targets"
+printf '  %s\n' "${targets[@]}"
+echo "== took $((SECONDS - began)) s; hyperfine's own reports are in $work/hyperfine.log"
