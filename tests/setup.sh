@@ -1,0 +1,36 @@
+#!/bin/sh
+# Installs the Debian packages that building stampcut and running every test
+# needs, and any packages named as arguments (CI adds clang and lintian),
+# when they are missing. Needs root (or sudo) only when something is
+# missing; on a system without dpkg it installs nothing and says so.
+# Usage: sh tests/setup.sh [PACKAGE...]
+set -eu
+
+if ! command -v dpkg-query >/dev/null || ! command -v apt-get >/dev/null; then
+  echo "tests/setup.sh: not a Debian system, nothing installed; the tests" \
+    "need GoogleTest, and the package test dpkg-deb, dpkg-shlibdeps and file" >&2
+  exit 0
+fi
+
+# groff-base lints the man page; dpkg-dev and file build the package.
+missing=
+for pkg in g++ cmake make libgtest-dev groff-base dpkg-dev file "$@"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
+    missing="$missing $pkg"
+done
+[ -n "$missing" ] || exit 0
+
+as_root=
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null; then
+    echo "tests/setup.sh: as root, run: apt-get install$missing" >&2
+    exit 1
+  fi
+  as_root=sudo
+fi
+echo "tests/setup.sh: installing$missing"
+$as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+# $missing is a list of package names: split on purpose.
+# shellcheck disable=SC2086
+$as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+  --no-install-recommends $missing
