@@ -13,7 +13,9 @@
 
 namespace {
 
-// Selected text leaves in writes of at least this many bytes, but the last.
+// Selected text leaves in writes of exactly this many bytes, but the last:
+// a pipe holds 64 KiB, and a larger write would be split in two, each half
+// waiting on the reader.
 constexpr std::size_t write_size = std::size_t{1} << 16;
 // The scan's buffer holds selected text not yet written (less than
 // write_size), an incomplete record (less than a window) and one more read.
@@ -147,12 +149,14 @@ std::size_t read_some(scan_state *s, char *at, std::size_t count, step *r) {
   return n;
 }
 
-// Makes room for one more read: writes the selected text once there is
-// enough of it, and moves what is still needed to the front.
+// Makes room for one more read: writes one piece of the selected text once
+// there is enough of it, and moves what is still needed to the front.
 step make_room(scan_state *s) {
-  if (s->out_end - s->out_begin >= write_size &&
-      flush_selected(s) == step::failed)
-    return step::failed;
+  if (s->out_end - s->out_begin >= write_size) {
+    if (write_out(s, s->area + s->out_begin, write_size) == step::failed)
+      return step::failed;
+    s->out_begin += write_size;
+  }
   std::size_t kept = s->out_end - s->out_begin;
   std::memmove(s->area, s->area + s->out_begin, kept);
   std::memmove(s->area + kept, s->area + s->pos, s->fill - s->pos);
