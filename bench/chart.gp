@@ -13,6 +13,7 @@ set xtics ("16 MiB" 16, "64 MiB" 64, "256 MiB" 256, "1 GiB" 1024, "2 GiB" 2048, 
 set ytics ("0.1 ms" 1e-4, "1 ms" 1e-3, "10 ms" 1e-2, "100 ms" 0.1, "1 s" 1, \
            "10 s" 10, "100 s" 100)
 set mxtics 1
+set autoscale xfix
 set grid xtics ytics lc rgb "#dddddd"
 set key top left box opaque samplen 2
 set offsets graph 0.04, graph 0.04, graph 0.1, graph 0.1
