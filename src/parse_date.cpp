@@ -37,6 +37,7 @@ const char *scan_int(const char *s, int *out) {
 
 struct fields {
   int year, month, day, hour, minute, second;
+  const char *seconds; // where the seconds field begins
 };
 
 // Reads the scan pattern "%d-%d-%dT%d:%d:%dZ" from text. Returns the text
@@ -47,6 +48,7 @@ const char *scan_fields(const char *text, fields *f) {
                   &f->hour, &f->minute, &f->second};
   const char *s = text;
   for (int i = 0; i < 6; ++i) {
+    f->seconds = s;
     s = scan_int(s, field[i]);
     if (s == nullptr)
       return nullptr;
@@ -97,20 +99,22 @@ int64_t convert(const fields &f, date_memo *memo) {
   return memo->hour_time + f.minute * 60 + f.second;
 }
 
-// Parses text in full and, when memo is given, remembers what it consumed.
+// Parses text in full and, when memo is given, remembers its minute.
 // Kept out of line so that the memo's hit stays a few instructions.
 __attribute__((noinline)) int64_t parse_fully(const char *text,
                                               date_memo *memo) {
   fields f;
-  const char *end = scan_fields(text, &f);
-  if (end == nullptr)
+  if (scan_fields(text, &f) == nullptr)
     return -1;
   int64_t t = convert(f, memo);
   if (memo != nullptr) {
-    std::size_t n = static_cast<std::size_t>(end - text);
-    memo->text_length = n <= sizeof memo->text ? n : 0;
-    std::memcpy(memo->text, text, memo->text_length);
-    memo->text_time = t;
+    // Only a time from the memo's linear hour goes on by one a second.
+    bool linear = memo->has_hour && f.minute >= 0 && f.minute < 60 &&
+                  f.second >= 0 && f.second < 60;
+    std::size_t m = static_cast<std::size_t>(f.seconds - text);
+    memo->minute_length = linear && m <= sizeof memo->minute ? m : 0;
+    std::memcpy(memo->minute, text, memo->minute_length);
+    memo->minute_time = t - f.second;
   }
   return t;
 }
@@ -118,13 +122,19 @@ __attribute__((noinline)) int64_t parse_fully(const char *text,
 } // namespace
 
 int64_t parse_date(const char *text, date_memo *memo) {
-  // The parse reads exactly the remembered bytes and stops at the first
-  // byte after the seconds that is not a digit: the same bytes followed by
-  // a non-digit are the same fields, and so the same time.
-  if (memo != nullptr && memo->text_length != 0) {
-    std::size_t n = memo->text_length;
-    if (std::strncmp(text, memo->text, n) == 0 && !is_digit(text[n]))
-      return memo->text_time;
+  // The same minute's text followed by one or two digits and a non-digit
+  // is read by the full parse as that minute and those seconds; seconds of
+  // 60 and more, and any other shape, take the full parse.
+  if (memo != nullptr && memo->minute_length != 0 &&
+      std::strncmp(text, memo->minute, memo->minute_length) == 0) {
+    const char *s = text + memo->minute_length;
+    if (is_digit(s[0])) {
+      int second = s[0] - '0';
+      if (is_digit(s[1]))
+        second = second * 10 + (*++s - '0');
+      if (!is_digit(s[1]) && second < 60)
+        return memo->minute_time + second;
+    }
   }
   return parse_fully(text, memo);
 }

@@ -35,13 +35,13 @@ inline bool later(int64_t t, uint64_t bound) {
 }
 
 // What parse_date remembers between the calls of one caller, so that lines
-// of the same second or hour cost little. Zero-initialise it before use.
+// of the same minute or hour cost little. Zero-initialise it before use.
 struct date_memo {
-  // The text that the last parse consumed, from its first byte through the
-  // seconds, and its time; none when the length is 0.
-  char text[32];
-  std::size_t text_length;
-  int64_t text_time;
+  // The text of a parse up to its seconds field, read as a minute in which
+  // each second adds one to minute_time; none when the length is 0.
+  char minute[32];
+  std::size_t minute_length;
+  int64_t minute_time;
   // One local hour whose conversion is known to be linear: the fields as
   // read and the time of the hour's first second.
   bool has_hour;

@@ -79,16 +79,19 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
       {"one-digit seconds, then two starting with that digit",
        "2024-03-01T12:00:5Z\n2024-03-01T12:00:59Z\n", std::to_string(T + 5),
        "2024-03-01T12:00:59Z\n"},
+      {"two-digit seconds, then three",
+       "2024-03-01T12:00:05Z\n2024-03-01T12:00:005Z\n", std::to_string(T + 4),
+       "2024-03-01T12:00:05Z\n2024-03-01T12:00:005Z\n"},
       // 33 bytes up to the seconds, more than the parse remembers; the next
-      // record has the same first 32 but no seconds.
+      // record has the same first 32 and a digit, but no time.
       {"a long timestamp, then a record alike but without a time",
-       "2024-03-01T12:00:" + std::string(15, ' ') + "1 a\n" +
-           "2024-03-01T12:00:" + std::string(15, ' ') + "b\n" + lines({T + 2}),
+       "00000000000000002024-03-01T12:00:01 a\n"
+       "00000000000000002024-03-01T12:007 b\n" +
+           lines({T + 2}),
        s + " " + std::to_string(T + 9),
-       "2024-03-01T12:00:" + std::string(15, ' ') + "1 a\n",
-       "stampcut: log: stopped at a line without a timestamp, byte 36: "
-       "2024-03-01T12:00:" +
-           std::string(15, ' ') + "b\n"},
+       "00000000000000002024-03-01T12:00:01 a\n",
+       "stampcut: log: stopped at a line without a timestamp, byte 38: "
+       "00000000000000002024-03-01T12:007 b\n"},
   };
   for (const scan_case &c : cases) {
     write("log", c.input);
