@@ -64,11 +64,10 @@ int64_t record_time(char *p, char *cut, date_memo *memo) {
 }
 
 // A bounded run ends at a record without a time as if it were later than
-// the end, though records of the interval may follow: say where, once.
-step stop_at(const scan_state *s, const char *p, std::size_t length,
-             int64_t t) {
-  if (t != -1)
-    return step::done;
+// the end, though records of the interval may follow: say where, once. The
+// record is length bytes at p, from the file's byte offset on.
+step stop_at(const char *name, uint64_t offset, const char *p,
+             std::size_t length) {
   char text[4 * 60 + 1];
   std::size_t n = 0;
   for (std::size_t i = 0; i < length && i < 60; ++i) {
@@ -83,8 +82,7 @@ step stop_at(const scan_state *s, const char *p, std::size_t length,
   std::fprintf(stderr,
                "stampcut: %s: stopped at a line without a timestamp, byte "
                "%llu: %s\n",
-               s->name,
-               static_cast<unsigned long long>(s->base + (p - s->area)), text);
+               name, static_cast<unsigned long long>(offset), text);
   return step::done;
 }
 
@@ -133,7 +131,9 @@ step take_records(scan_state *s, uint64_t start, uint64_t end) {
         p, e - p > static_cast<long>(window_size) ? p + window_size : e,
         &s->memo);
     if (end != 0 && later(t, end))
-      return stop_at(s, p, static_cast<std::size_t>(e - p), t);
+      return t != -1 ? step::done
+                     : stop_at(s->name, s->base + (p - s->area), p,
+                               static_cast<std::size_t>(e - p));
     *e = '\n'; // the byte that follows the record in the output
     s->pos = static_cast<std::size_t>(e + 1 - s->area);
     if (later(t, start))
@@ -221,11 +221,14 @@ step copy_back(scan_state *s, uint64_t first, uint64_t length) {
       got += n;
       left -= n;
     }
+    // No terminator within the record, and one right after it.
+    char *stop = s->area + got - (left == 0 ? 1 : 0);
+    if (find_record_end(s->area, stop) != stop)
+      return file_changed(s);
     if (left == 0) {
-      char *last = s->area + got - 1;
-      if (*last != '\n' && *last != '\r')
+      if (*stop != '\n' && *stop != '\r')
         return file_changed(s);
-      *last = '\n';
+      *stop = '\n';
     }
     if (write_out(s, s->area, got) == step::failed)
       return step::failed;
@@ -262,23 +265,32 @@ step hold_record(scan_state *s) {
 step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
   char *p = s->area + s->pos;
   int64_t t = record_time(p, p + window_size, &s->memo);
-  if (end != 0 && later(t, end))
-    return stop_at(s, p, window_size, t);
+  // A record later than the end stops the run at once. One without a time
+  // stops it only once it is known to end, as a short one does: a last
+  // line still being written is no record, and earns no note.
+  bool stops = end != 0 && later(t, end);
+  if (stops && t != -1)
+    return step::done;
   // The selected text before the record goes out first; the area is then
   // free for the record's own reads.
   if (flush_selected(s) == step::failed)
     return step::failed;
-  if (later(t, start) && !is_regular(s->in))
+  bool selected = !stops && later(t, start);
+  if (selected && !is_regular(s->in))
     return hold_record(s);
+  char head[60];
+  std::memcpy(head, p, sizeof head);
   uint64_t first = s->base + s->pos;
   uint64_t length = 0;
   step r;
   long e = skip_to_terminator(s, nullptr, &length, &r);
   if (e < 0)
     return r == step::failed ? r : step::done;
+  if (stops)
+    return stop_at(s->name, first, head, sizeof head);
   s->pos = static_cast<std::size_t>(e) + 1;
   s->out_begin = s->out_end = s->pos;
-  return later(t, start) ? copy_back(s, first, length) : step::more;
+  return selected ? copy_back(s, first, length) : step::more;
 }
 
 // Runs the scan to its end: the end bound, the end of the file, or an error.
@@ -339,8 +351,11 @@ namespace {
 // then grow while reading it.
 bool writes_to_itself(FILE *in) {
   struct stat a, b;
-  return fstat(fileno(in), &a) == 0 && fstat(STDOUT_FILENO, &b) == 0 &&
-         S_ISREG(a.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  // With standard output closed, the input took its descriptor: then the
+  // first write fails instead.
+  return fileno(in) != STDOUT_FILENO && fstat(fileno(in), &a) == 0 &&
+         fstat(STDOUT_FILENO, &b) == 0 && S_ISREG(a.st_mode) &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 } // namespace

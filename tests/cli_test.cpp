@@ -127,6 +127,8 @@ TEST_F(Scan, RecordsLongerThanTheWindowAreTakenLikeShortOnes) {
     const std::string big = stamp(T + 2) + " " + std::string(size, 'x');
     const std::string log = lines({T + 1}) + big + "\n" + lines({T + 3});
     const std::string digits = lines({T + 1}) + big + "42\n" + lines({T + 3});
+    const std::string untimed = "1" + std::string(size + 20, 'y');
+    const std::string bounded = std::to_string(T) + " " + std::to_string(T + 9);
     const scan_case cases[] = {
         {"ending in digits, selected", digits, std::to_string(T), digits},
         {"ending in digits, not selected", digits, std::to_string(T + 2),
@@ -139,10 +141,19 @@ TEST_F(Scan, RecordsLongerThanTheWindowAreTakenLikeShortOnes) {
          lines({T + 1})},
         {"CR terminated", lines({T + 1}) + big + "\r" + lines({T + 3}),
          std::to_string(T), log},
+        {"without a time, ending a bounded run",
+         lines({T + 1}) + untimed + "\n" + lines({T + 3}), bounded,
+         lines({T + 1}),
+         "stampcut: log: stopped at a line without a timestamp, byte 38: " +
+             untimed.substr(0, 60) + "\n"},
+        {"without a time, unterminated", lines({T + 1}) + untimed, bounded,
+         lines({T + 1})},
     };
     for (const scan_case &c : cases) {
       write("log", c.input);
-      EXPECT_EQ(run("log " + c.bounds).out, c.want) << c.what << " " << size;
+      run_result r = run("log " + c.bounds);
+      EXPECT_EQ(r.out, c.want) << c.what << " " << size;
+      EXPECT_EQ(r.err, c.err) << c.what << " " << size;
       // Input that cannot be read twice gives the same.
       EXPECT_EQ(run("/dev/stdin " + c.bounds + " <log").out, c.want);
       EXPECT_EQ(run("/dev/stdin " + c.bounds, "cat log").out, c.want)
@@ -222,6 +233,7 @@ TEST_F(CommandLine, FailuresExit255) {
       {"log 0 >/dev/full",
        "stampcut: standard output: No space left on device\n"},
       {"log 0 >>log", "stampcut: log: input file is also the output\n"},
+      {"log 0 >&-", "stampcut: standard output: Bad file descriptor\n"},
 #ifndef UNDER_ASAN
       {"/dev/stdin 0", "stampcut: /dev/stdin: Cannot allocate memory\n",
        "ulimit -v 200000; { printf %s " + stamp(T + 1) +
@@ -241,9 +253,10 @@ TEST_F(CommandLine, FailuresExit255) {
   // file is changed.
   const std::string record = stamp(T + 1) + std::string(1 << 20, 'x');
   for (const std::string &change :
-       {"truncate -s 500000 long"s, "printf y | dd of=long bs=1 conv=notrunc "
-                                    "status=none seek=" +
-                                        std::to_string(record.size())}) {
+       {"truncate -s 500000 long"s,
+        "printf y | dd of=long bs=1 conv=notrunc status=none seek=" +
+            std::to_string(record.size()),
+        "echo | dd of=long bs=1 conv=notrunc status=none seek=600000"s}) {
     write("long", record + "\n");
     EXPECT_EQ(shell("{ TZ=UTC " STAMPCUT_BIN " long 0 2>.err; echo $? >.st; } "
                     "| { sleep 1; " +
