@@ -176,8 +176,9 @@ bool is_regular(FILE *stream) {
 // Reads on past the record at pos, whose terminator is not in the area yet,
 // until that terminator. held, when given, gets the bytes that leave the
 // area on the way. Returns the terminator's index in the area, which then
-// holds the last read, and adds the record's length to *length; -1 when
-// the file ends first or a read fails (*r).
+// holds the last read, with pos just past the terminator, and adds the
+// record's length to *length; -1 when the file ends first or a read fails
+// (*r).
 long skip_to_terminator(scan_state *s, std::string *held, uint64_t *length,
                         step *r) {
   for (;;) {
@@ -193,6 +194,8 @@ long skip_to_terminator(scan_state *s, std::string *held, uint64_t *length,
     char *e = find_record_end(s->area, s->area + n);
     if (e != s->area + n) {
       *length += static_cast<uint64_t>(e - s->area);
+      s->pos = s->out_begin = s->out_end =
+          static_cast<std::size_t>(e + 1 - s->area);
       return e - s->area;
     }
   }
@@ -249,8 +252,6 @@ step hold_record(scan_state *s) {
       return r == step::failed ? r : step::done;
     held.append(s->area, static_cast<std::size_t>(e));
     held.push_back('\n');
-    s->pos = static_cast<std::size_t>(e) + 1;
-    s->out_begin = s->out_end = s->pos;
     return write_out(s, held.data(), held.size());
   } catch (const std::bad_alloc &) {
     return report_errno(s->name, ENOMEM);
@@ -288,8 +289,6 @@ step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
     return r == step::failed ? r : step::done;
   if (stops)
     return stop_at(s->name, first, head, sizeof head);
-  s->pos = static_cast<std::size_t>(e) + 1;
-  s->out_begin = s->out_end = s->pos;
   return selected ? copy_back(s, first, length) : step::more;
 }
 
