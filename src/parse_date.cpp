@@ -74,14 +74,18 @@ int64_t local_time(int year, int month, int day, int hour, int minute,
   return std::mktime(&tm);
 }
 
+// Whether the minute and second lie in their ranges, so that the time is
+// the hour's first second plus what they add.
+bool within_hour(const fields &f) {
+  return f.minute >= 0 && f.minute < 60 && f.second >= 0 && f.second < 60;
+}
+
 // local_time through the memo's hour. Within an hour whose first and last
 // second lie 3599 seconds apart no offset changes, so a minute and second
 // in range add to the hour's first second; any other hour or field goes to
 // the C library.
 int64_t convert(const fields &f, date_memo *memo) {
-  bool in_hour =
-      f.minute >= 0 && f.minute < 60 && f.second >= 0 && f.second < 60;
-  if (memo == nullptr || !in_hour)
+  if (memo == nullptr || !within_hour(f))
     return local_time(f.year, f.month, f.day, f.hour, f.minute, f.second);
   if (!memo->has_hour || memo->year != f.year || memo->month != f.month ||
       memo->day != f.day || memo->hour != f.hour) {
@@ -109,8 +113,7 @@ __attribute__((noinline)) int64_t parse_fully(const char *text,
   int64_t t = convert(f, memo);
   if (memo != nullptr) {
     // Only a time from the memo's linear hour goes on by one a second.
-    bool linear = memo->has_hour && f.minute >= 0 && f.minute < 60 &&
-                  f.second >= 0 && f.second < 60;
+    bool linear = memo->has_hour && within_hour(f);
     std::size_t m = static_cast<std::size_t>(f.seconds - text);
     memo->minute_length = linear && m <= sizeof memo->minute ? m : 0;
     std::memcpy(memo->minute, text, memo->minute_length);
