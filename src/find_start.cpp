@@ -32,6 +32,31 @@ long read_at(FILE *stream, uint64_t offset, char *buf, int *error) {
   return n;
 }
 
+// Whether [line, end) holds all the text that times the line at line, as
+// the scan would time its record; if so, cuts the text there.
+bool cut_timed_text(char *line, char *end) {
+  char *stop = find_record_end(line, end);
+  char *digit = find_digit(line, stop);
+  if (stop == end && end - digit < static_cast<long>(window_size))
+    return false;
+  *timed_end(digit, stop) = '\0'; // at most end, which is zero already
+  return true;
+}
+
+// Offset of the line after the first LF at or after offset; 0, the one
+// offset known to begin a line, when there is no such LF any more (the
+// file changed under us).
+uint64_t line_after(FILE *stream, uint64_t offset, int *error) {
+  char buf[window_size + 1] = {};
+  long n = read_at(stream, offset, buf, error);
+  if (n <= 0)
+    return 0;
+  char *lf = find_byte(buf, buf + n, '\n');
+  if (lf == buf + n)
+    return 0;
+  return offset + static_cast<uint64_t>(lf - buf) + 1;
+}
+
 } // namespace
 
 int64_t read_date_forwards(FILE *stream, uint64_t offset, int *error) {
@@ -39,29 +64,22 @@ int64_t read_date_forwards(FILE *stream, uint64_t offset, int *error) {
   long n = read_at(stream, offset, buf, error);
   if (n <= 0)
     return -1;
-  char *end = buf + n;
-  char *line = find_byte(buf, end, '\n') + 1;
-  if (line > end)
+  char *line = find_byte(buf, buf + n, '\n') + 1;
+  if (line > buf + n)
     return -1;
-  // The line after the first LF is timed as the scan times its record: cut
-  // at its first LF or CR, or by a window when it runs on for longer.
-  char *cut = find_record_end(line, end);
-  if (cut == end) {
-    // Cut short by the read: the file ends inside the line, which is then
-    // no line (the scan never writes it), or the line goes on past the
-    // window and gets a read of its own.
+  // The line is parsed from its first byte, but only when every byte the
+  // scan would time it by has been read: a line cut short is never timed.
+  if (!cut_timed_text(line, buf + n)) {
+    // The file ends inside the line, which is then no line (the scan never
+    // writes it), or the line goes on past the read and gets one of its
+    // own. Should its text reach past that one too, it has no time here.
     if (n < static_cast<long>(window_size))
       return -1;
     n = read_at(stream, offset + static_cast<uint64_t>(line - buf), buf, error);
-    if (n <= 0)
+    if (n <= 0 || !cut_timed_text(buf, buf + n))
       return -1;
     line = buf;
-    end = buf + n;
-    cut = find_record_end(line, end);
-    if (cut == end && n < static_cast<long>(window_size))
-      return -1;
   }
-  *cut = '\0'; // at most buf + window_size, which is zero already
   return parse_date(line);
 }
 
@@ -99,12 +117,9 @@ uint64_t find_start(FILE *stream, uint64_t target, int *error) {
     posix_fadvise(fileno(stream), 0, 0, POSIX_FADV_RANDOM);
     start = binary_seek(stream, 0, static_cast<uint64_t>(size), target, error);
     // The line that the last probe at start reported begins after the first
-    // LF from start on. Were it gone (the file changed under us), the first
-    // byte is the only start known to be a line's.
-    char buf[window_size + 1] = {};
-    long n = start != 0 && *error == 0 ? read_at(stream, start, buf, error) : 0;
-    char *lf = n > 0 ? find_byte(buf, buf + n, '\n') : buf;
-    start = n > 0 && lf != buf + n ? start + (lf - buf) + 1 : 0;
+    // LF from start on.
+    if (start != 0 && *error == 0)
+      start = line_after(stream, start, error);
   }
   if (*error == 0 && fseeko(stream, static_cast<off_t>(start), SEEK_SET) != 0)
     *error = errno;

@@ -3,10 +3,12 @@
 #include "stampcut.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <poll.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,23 +37,42 @@ struct scan_state {
   std::size_t out_begin, out_end;
   uint64_t base; // area[i] is the file's byte base + i, for every i >= pos
   date_memo memo;
+  // Why the scan ended before its bounds or the file's end (a read error,
+  // a changed file, the note for a record without a time), said about the
+  // input only once the records taken before it are written; or empty.
+  char said[512];
+  bool out_failed; // a write failed, was reported, and nothing more goes out
 };
 
 enum class step { more, done, failed };
 
-step report(const char *name, const char *reason) {
+void report(const char *name, const char *reason) {
   std::fprintf(stderr, "stampcut: %s: %s\n", name, reason);
-  return step::failed;
 }
 
-step report_errno(const char *name, int error) {
-  return report(name, std::strerror(error));
+// Empties the area, which then holds the file's bytes from offset on.
+void restart_at(scan_state *s, uint64_t offset) {
+  s->base = offset;
+  s->fill = s->pos = s->out_begin = s->out_end = 0;
 }
 
-char *find_digit(char *p, char *end) {
-  while (p < end && !is_digit(*p))
-    ++p;
-  return p;
+// Keeps what is to be said about the input when the scan has ended; r is
+// how it ends.
+__attribute__((format(printf, 3, 4))) step end_with(scan_state *s, step r,
+                                                    const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(s->said, sizeof s->said, format, args);
+  va_end(args);
+  return r;
+}
+
+step fail(scan_state *s, int error) {
+  return end_with(s, step::failed, "%s", std::strerror(error));
+}
+
+step file_changed(scan_state *s) {
+  return end_with(s, step::failed, "file changed while being read");
 }
 
 // Time of the record [p, cut). The parse sees the record's own bytes only.
@@ -66,7 +87,7 @@ int64_t record_time(char *p, char *cut, date_memo *memo) {
 // A bounded run ends at a record without a time as if it were later than
 // the end, though records of the interval may follow: say where, once. The
 // record is length bytes at p, from the file's byte offset on.
-step stop_at(const char *name, uint64_t offset, const char *p,
+step stop_at(scan_state *s, uint64_t offset, const char *p,
              std::size_t length) {
   char text[4 * 60 + 1];
   std::size_t n = 0;
@@ -79,29 +100,52 @@ step stop_at(const char *name, uint64_t offset, const char *p,
           text + n, sizeof text - n, c == '\\' ? "\\\\" : "\\x%02x", c));
   }
   text[n] = '\0';
-  std::fprintf(stderr,
-               "stampcut: %s: stopped at a line without a timestamp, byte "
-               "%llu: %s\n",
-               name, static_cast<unsigned long long>(offset), text);
-  return step::done;
+  return end_with(s, step::done,
+                  "stopped at a line without a timestamp, byte %llu: %s",
+                  static_cast<unsigned long long>(offset), text);
 }
 
-step write_out(const scan_state *s, const char *data, std::size_t size) {
-  if (size != 0 && std::fwrite(data, 1, size, s->out) != size)
-    return report_errno("standard output", errno);
-  return step::more;
+// Writes all size bytes at data, or fails with errno set. Neither a signal
+// nor a descriptor left non-blocking by the parent cuts the output short.
+bool write_all(FILE *out, const char *data, std::size_t size) {
+  int fd = fileno(out);
+  if (fd < 0) // a stream a program made up, without a descriptor
+    return std::fwrite(data, 1, size, out) == size;
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n >= 0) {
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      pollfd ready = {fd, POLLOUT, 0};
+      if (poll(&ready, 1, -1) < 0 && errno != EINTR)
+        return false;
+    } else if (errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
 }
 
-step flush_selected(scan_state *s) {
+step write_out(scan_state *s, const char *data, std::size_t size) {
+  if (write_all(s->out, data, size))
+    return step::more;
+  report("standard output", std::strerror(errno));
+  s->out_failed = true;
+  return step::failed;
+}
+
+// Writes the selected text not yet written.
+step write_pending(scan_state *s) {
   step r = write_out(s, s->area + s->out_begin, s->out_end - s->out_begin);
   s->out_begin = s->out_end = s->pos;
   return r;
 }
 
-// Adds the record [b, e) of the area, its LF included, to the selected text.
-// Bytes passed over between records (a CR's LF, text before a digit) are
-// closed up, so the text goes out in one piece.
-void keep(scan_state *s, std::size_t b, std::size_t e) {
+// Appends the record [b, e) of the area, its LF included, to the selected
+// text not yet written. Bytes passed over between records (a CR's LF, text
+// before a digit) are closed up, so the text goes out in one piece.
+void append_record(scan_state *s, std::size_t b, std::size_t e) {
   if (s->out_begin == s->out_end)
     s->out_begin = s->out_end = b;
   if (b != s->out_end)
@@ -125,28 +169,25 @@ step take_records(scan_state *s, uint64_t start, uint64_t end) {
       s->pos = static_cast<std::size_t>(p - s->area);
       return step::more;
     }
-    // No record is timed by more than its first window, as a probe times
-    // a line (and the long record path, one that fills the window).
-    int64_t t = record_time(
-        p, e - p > static_cast<long>(window_size) ? p + window_size : e,
-        &s->memo);
+    int64_t t = record_time(p, timed_end(p, e), &s->memo);
     if (end != 0 && later(t, end))
       return t != -1 ? step::done
-                     : stop_at(s->name, s->base + (p - s->area), p,
+                     : stop_at(s, s->base + (p - s->area), p,
                                static_cast<std::size_t>(e - p));
     *e = '\n'; // the byte that follows the record in the output
     s->pos = static_cast<std::size_t>(e + 1 - s->area);
     if (later(t, start))
-      keep(s, static_cast<std::size_t>(p - s->area), s->pos);
+      append_record(s, static_cast<std::size_t>(p - s->area), s->pos);
   }
 }
 
-// Reads up to count bytes to at. Returns the number read; 0 at the end of
-// the file or after an error, which has been reported (*r).
-std::size_t read_some(scan_state *s, char *at, std::size_t count, step *r) {
-  std::size_t n = std::fread(at, 1, count, s->in);
-  *r = n == 0 && std::ferror(s->in) ? report_errno(s->name, errno) : step::more;
-  return n;
+// Reads up to count bytes to at, *n of them: more when some were read, done
+// at the end of the file, failed after a read error.
+step read_some(scan_state *s, char *at, std::size_t count, std::size_t *n) {
+  *n = std::fread(at, 1, count, s->in);
+  if (*n != 0)
+    return step::more;
+  return std::ferror(s->in) ? fail(s, errno) : step::done;
 }
 
 // Makes room for one more read: writes one piece of the selected text once
@@ -167,6 +208,16 @@ step make_room(scan_state *s) {
   return step::more;
 }
 
+// Reads the next piece of the file after what the area holds.
+step refill(scan_state *s) {
+  if (s->fill + window_size > area_size && make_room(s) == step::failed)
+    return step::failed;
+  std::size_t n;
+  step r = read_some(s, s->area + s->fill, window_size, &n);
+  s->fill += n;
+  return r;
+}
+
 bool is_regular(FILE *stream) {
   struct stat st;
   int fd = fileno(stream);
@@ -175,34 +226,34 @@ bool is_regular(FILE *stream) {
 
 // Reads on past the record at pos, whose terminator is not in the area yet,
 // until that terminator. held, when given, gets the bytes that leave the
-// area on the way. Returns the terminator's index in the area, which then
-// holds the last read, with pos just past the terminator, and adds the
-// record's length to *length; -1 when the file ends first or a read fails
-// (*r).
-long skip_to_terminator(scan_state *s, std::string *held, uint64_t *length,
-                        step *r) {
+// area on the way. more: the area holds the last read, with pos just past
+// the terminator, and the record's length has been added to *length; done
+// when the file ends first.
+step skip_to_terminator(scan_state *s, std::string *held, uint64_t *length) {
   for (;;) {
     if (held != nullptr)
       held->append(s->area + s->pos, s->fill - s->pos);
     *length += s->fill - s->pos;
-    s->base += s->fill;
-    s->fill = s->pos = s->out_begin = s->out_end = 0;
-    std::size_t n = read_some(s, s->area, window_size, r);
-    if (n == 0)
-      return -1;
-    s->fill = n;
-    char *e = find_record_end(s->area, s->area + n);
-    if (e != s->area + n) {
+    restart_at(s, s->base + s->fill);
+    step r = read_some(s, s->area, window_size, &s->fill);
+    if (r != step::more)
+      return r;
+    char *e = find_record_end(s->area, s->area + s->fill);
+    if (e != s->area + s->fill) {
       *length += static_cast<uint64_t>(e - s->area);
       s->pos = s->out_begin = s->out_end =
           static_cast<std::size_t>(e + 1 - s->area);
-      return e - s->area;
+      return step::more;
     }
   }
 }
 
-step file_changed(const scan_state *s) {
-  return report(s->name, "file changed while being read");
+// Passes over the long record at pos to just past its terminator; *first
+// gets its offset and *length its length.
+step pass_record(scan_state *s, uint64_t *first, uint64_t *length) {
+  *first = s->base + s->pos;
+  *length = 0;
+  return skip_to_terminator(s, nullptr, length);
 }
 
 // Copies the record of length bytes at first, and the terminator that
@@ -211,16 +262,16 @@ step file_changed(const scan_state *s) {
 // Leaves the stream just past the terminator.
 step copy_back(scan_state *s, uint64_t first, uint64_t length) {
   if (fseeko(s->in, static_cast<off_t>(first), SEEK_SET) != 0)
-    return report_errno(s->name, errno);
+    return fail(s, errno);
   uint64_t left = length + 1;
   while (left > 0) {
     std::size_t got = 0;
     while (got < write_size && left > 0) {
       std::size_t want = left < window_size ? left : window_size;
-      step r;
-      std::size_t n = read_some(s, s->area + got, want, &r);
-      if (n == 0)
-        return r == step::failed ? r : file_changed(s);
+      std::size_t n;
+      step r = read_some(s, s->area + got, want, &n);
+      if (r != step::more)
+        return r == step::done ? file_changed(s) : r;
       got += n;
       left -= n;
     }
@@ -236,80 +287,77 @@ step copy_back(scan_state *s, uint64_t first, uint64_t length) {
     if (write_out(s, s->area, got) == step::failed)
       return step::failed;
   }
-  s->fill = s->pos = s->out_begin = s->out_end = 0;
-  s->base = first + length + 1;
+  restart_at(s, first + length + 1);
   return step::more;
 }
 
-// Writes the record at pos, held in memory while it is read to its end.
-step hold_record(scan_state *s) {
+// Writes a selected long record of a regular file: read again for the
+// copy, so that memory stays fixed.
+step copy_long_record(scan_state *s) {
+  uint64_t first, length;
+  step r = pass_record(s, &first, &length);
+  return r == step::more ? copy_back(s, first, length) : r;
+}
+
+// Writes a selected long record of input that cannot be read twice, held
+// in memory while it is read to its end.
+step hold_long_record(scan_state *s) {
   try {
     std::string held;
     uint64_t length = 0;
-    step r;
-    long e = skip_to_terminator(s, &held, &length, &r);
-    if (e < 0)
-      return r == step::failed ? r : step::done;
-    held.append(s->area, static_cast<std::size_t>(e));
+    step r = skip_to_terminator(s, &held, &length);
+    if (r != step::more)
+      return r;
+    held.append(s->area, s->pos - 1);
     held.push_back('\n');
     return write_out(s, held.data(), held.size());
   } catch (const std::bad_alloc &) {
-    return report_errno(s->name, ENOMEM);
+    return fail(s, ENOMEM);
   }
 }
 
-// A record that fills a whole window, its terminator further on: it is
-// timed by its first window, as a probe times a line longer than its read,
-// and written whole, but only once its terminator is known to follow. A
-// regular file is read again for the copy, so memory stays fixed; other
-// input holds the record.
+// A long record without a time ends a bounded run as a short one does, but
+// only once it is known to end: a last line still being written is no
+// record, and earns no note.
+step stop_at_long_record(scan_state *s) {
+  char head[60];
+  std::memcpy(head, s->area + s->pos, sizeof head);
+  uint64_t first, length;
+  step r = pass_record(s, &first, &length);
+  return r == step::more ? stop_at(s, first, head, sizeof head) : r;
+}
+
+// A record that fills a whole window, its terminator further on: timed by
+// its first window, and written whole, but only once its terminator is
+// known to follow.
 step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
   char *p = s->area + s->pos;
-  int64_t t = record_time(p, p + window_size, &s->memo);
-  // A record later than the end stops the run at once. One without a time
-  // stops it only once it is known to end, as a short one does: a last
-  // line still being written is no record, and earns no note.
+  int64_t t = record_time(p, timed_end(p, s->area + s->fill), &s->memo);
   bool stops = end != 0 && later(t, end);
   if (stops && t != -1)
     return step::done;
   // The selected text before the record goes out first; the area is then
   // free for the record's own reads.
-  if (flush_selected(s) == step::failed)
+  if (write_pending(s) == step::failed)
     return step::failed;
-  bool selected = !stops && later(t, start);
-  if (selected && !is_regular(s->in))
-    return hold_record(s);
-  char head[60];
-  std::memcpy(head, p, sizeof head);
-  uint64_t first = s->base + s->pos;
-  uint64_t length = 0;
-  step r;
-  long e = skip_to_terminator(s, nullptr, &length, &r);
-  if (e < 0)
-    return r == step::failed ? r : step::done;
   if (stops)
-    return stop_at(s->name, first, head, sizeof head);
-  return selected ? copy_back(s, first, length) : step::more;
+    return stop_at_long_record(s);
+  if (!later(t, start)) {
+    uint64_t first, length;
+    return pass_record(s, &first, &length);
+  }
+  return is_regular(s->in) ? copy_long_record(s) : hold_long_record(s);
 }
 
 // Runs the scan to its end: the end bound, the end of the file, or an error.
 step scan(scan_state *s, uint64_t start, uint64_t end) {
   for (;;) {
     step r = take_records(s, start, end);
+    if (r == step::more)
+      r = s->fill - s->pos >= window_size ? take_long_record(s, start, end)
+                                          : refill(s);
     if (r != step::more)
       return r;
-    if (s->fill - s->pos >= window_size) {
-      r = take_long_record(s, start, end);
-      if (r != step::more)
-        return r;
-      continue;
-    }
-    if (s->fill + window_size > area_size && make_room(s) == step::failed)
-      return step::failed;
-    std::size_t n = read_some(s, s->area + s->fill, window_size, &r);
-    if (n == 0)
-      return r == step::failed ? r : step::done;
-    s->fill += n;
   }
 }
 
@@ -317,30 +365,30 @@ step scan(scan_state *s, uint64_t start, uint64_t end) {
 
 int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
                  FILE *out) {
-  // The state holds the buffer: too large to clear whole for nothing.
-  scan_state s;
+  // Cleared whole, once, so that no byte of the buffer is read before it is
+  // written.
+  scan_state s{};
   s.in = in;
   s.name = name;
   s.out = out;
-  s.area[area_size] = '\0';
-  s.fill = s.pos = s.out_begin = s.out_end = 0;
   off_t at = ftello(in);
-  s.base = at > 0 ? static_cast<uint64_t>(at) : 0;
-  s.memo = date_memo{};
+  restart_at(&s, at > 0 ? static_cast<uint64_t>(at) : 0);
   // From here on the file is read straight through.
   posix_fadvise(fileno(in), at > 0 ? at : 0, 0, POSIX_FADV_SEQUENTIAL);
 
   step r = scan(&s, start, end);
-  // The records taken before a read error are written all the same; after
-  // a write error nothing more is.
-  step w = std::ferror(out) ? step::failed : flush_selected(&s);
+  // The records taken before the scan ended are written, unless writing
+  // failed already; only then is it said why the scan ended.
+  if (!s.out_failed)
+    write_pending(&s);
   std::fclose(in);
-  if (std::fflush(out) != 0 || std::ferror(out)) {
-    if (w != step::failed)
-      report_errno("standard output", errno != 0 ? errno : EIO);
-    return -1;
+  if (std::fflush(out) != 0 && !s.out_failed) {
+    report("standard output", std::strerror(errno != 0 ? errno : EIO));
+    s.out_failed = true;
   }
-  return r == step::failed ? -1 : 0;
+  if (s.said[0] != '\0')
+    report(name, s.said);
+  return r == step::failed || s.out_failed ? -1 : 0;
 }
 
 #ifndef STAMPCUT_NO_MAIN
@@ -383,7 +431,7 @@ int main(int argc, char **argv) {
   int error;
   find_start(in, start, &error);
   if (error != 0) {
-    report_errno(argv[1], error);
+    report(argv[1], std::strerror(error));
     std::fclose(in);
     return -1;
   }

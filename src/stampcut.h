@@ -2,6 +2,7 @@
 #ifndef STAMPCUT_H
 #define STAMPCUT_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,13 @@ inline bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// The first digit in [p, end), or end.
+inline char *find_digit(char *p, char *end) {
+  while (p < end && !is_digit(*p))
+    ++p;
+  return p;
+}
+
 // The first c in [p, end), or end.
 inline char *find_byte(char *p, char *end, char c) {
   void *found = std::memchr(p, c, static_cast<std::size_t>(end - p));
@@ -26,6 +34,17 @@ inline char *find_byte(char *p, char *end, char c) {
 // comes from its own bytes only.
 inline char *find_record_end(char *p, char *end) {
   return find_byte(p, find_byte(p, end, '\n'), '\r');
+}
+
+// Where the text that times a record ends. A record is timed by its own
+// bytes from its first digit on, cut at its terminator and by a window when
+// it runs on for longer: stop is its terminator, or the end of what has been
+// read of it. The scan and the search's probe both time by this rule, so
+// that they can never order a line by different bytes.
+inline char *timed_end(char *digit, char *stop) {
+  return stop - digit > static_cast<std::ptrdiff_t>(window_size)
+             ? digit + window_size
+             : stop;
 }
 
 // Whether time t lies after bound. The comparison is unsigned, so a record
@@ -71,7 +90,8 @@ uint64_t find_start(FILE *stream, uint64_t target, int *error);
 
 // Writes to out every record of in later than start, stopping at the first
 // record later than end (when end is not 0). Closes in. Returns 0, or -1
-// after reporting a read or write error on standard error.
+// after a read or write error. Whatever ends the scan early is said on
+// standard error after the records taken before it are written.
 int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
                  FILE *out);
 

@@ -55,6 +55,21 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
        s + " " + std::to_string(T + 9), lines({T + 1}),
        "stampcut: log: stopped at a line without a timestamp, byte 38: "
        "42 is no time\n"},
+      {"the note follows the records before it",
+       lines({T + 1}) + "42 is\x7f no time\n" + lines({T + 2}),
+       s + " " + std::to_string(T + 9) + " 2>&1",
+       lines({T + 1}) +
+           "stampcut: log: stopped at a line without a timestamp, byte 38: "
+           "42 is\\x7f no time\n"},
+      // Both lines must be timed as the scan times them, by the bytes from
+      // their first digit on; a probe that sees the timestamp cut short
+      // reads too early a time and passes over the first.
+      {"white space before a timestamp filling the probe's read",
+       lines({T + 3}) + std::string(8174, ' ') + stamp(T + 5) + " x\n", s,
+       lines({T + 3}) + stamp(T + 5) + " x\n"},
+      {"zeros before the year filling the probe's read",
+       lines({T + 3}) + "+" + std::string(8173, '0') + stamp(T + 5) + " x\n", s,
+       lines({T + 3}) + std::string(8173, '0') + stamp(T + 5) + " x\n"},
       {"the first record past the end bound ends the run",
        lines({T + 1, T + 5, T + 2}), s + " " + std::to_string(T + 4),
        lines({T + 1})},
@@ -122,8 +137,9 @@ TEST_F(Scan, RecordsStraddlingRefillsAreWrittenOnce) {
 TEST_F(Scan, RecordsLongerThanTheWindowAreTakenLikeShortOnes) {
   // After a 38-byte first line, a 21-byte stamp and 8133, 16325 or 24517
   // bytes reach to the end of a read: the terminator opens the next one.
-  for (size_t size :
-       {8133u, 8191u, 8192u, 8193u, 10000u, 16325u, 20000u, 24517u, 100000u}) {
+  // 65515: the record and its LF fill two output pieces but the LF.
+  for (size_t size : {8133u, 8191u, 8192u, 8193u, 10000u, 16325u, 20000u,
+                      24517u, 65515u, 100000u}) {
     const std::string big = stamp(T + 2) + " " + std::string(size, 'x');
     const std::string log = lines({T + 1}) + big + "\n" + lines({T + 3});
     const std::string digits = lines({T + 1}) + big + "42\n" + lines({T + 3});
@@ -191,6 +207,27 @@ TEST_F(Scan, DigitlessTextFillingTheWindowIsPassedOver) {
 }
 
 class CommandLine : public cli_test {};
+
+TEST_F(CommandLine, OutputOutlastsSignalsAndNonBlockingDescriptors) {
+  std::string log;
+  for (int i = 0; i < 20000; ++i)
+    log += lines({T + i / 100});
+  write("log", log);
+  const std::string cases[] = {
+      // A write interrupted by a signal fails with EINTR.
+      "command -v strace >/dev/null || { cat log; exit; }; strace -o "
+      "/dev/null -e trace=write -e "
+      "inject=write:error=EINTR:when=2 " STAMPCUT_BIN " log 0",
+      // A reader slower than the writer, on a pipe left non-blocking.
+      "{ perl -MFcntl -e 'fcntl(STDOUT, F_SETFL, O_NONBLOCK) or die'; "
+      "TZ=UTC " STAMPCUT_BIN " log 0; } | { sleep 1; cat; }",
+  };
+  for (const std::string &c : cases) {
+    EXPECT_EQ(shell("{ " + c + "; } >.out 2>.err"), 0) << c;
+    EXPECT_EQ(read(".out"), log) << c;
+    EXPECT_EQ(read(".err"), "") << c;
+  }
+}
 
 TEST_F(CommandLine, TooFewArgumentsPrintUsage) {
   for (const char *args : {"", "log"}) {

@@ -52,6 +52,9 @@ TEST(Search, EdgeFilesStartAtTheFirstByte) {
       stamp(T) + " only line\n",
       // A target below every time.
       stamp(T + 6) + " a\n" + stamp(T + 7) + " b\n" + stamp(T + 8) + " c\n",
+      // A probe's second read is a window of the long line, and no more.
+      stamp(T + 6) + " a\n" + stamp(T + 7) + std::string(9000, 'x') + "\n" +
+          stamp(T + 8) + " c\n",
       // Text before the timestamps makes every probe fail.
       std::string(100, '[') + "\n[" + stamp(T) + "]\n[" + stamp(T + 1) + "]\n",
   };
@@ -78,17 +81,23 @@ TEST(Search, ReadErrorsEndTheRun) {
   std::string log;
   for (int i = 0; i < 2000; ++i)
     log += stamp(T + i) + " ab\n"; // 24 bytes
+  // A record longer than the window, not selected, read on to its end.
+  const std::string passed = lines({T + 3}) + stamp(T + 2) +
+                             std::string(50000, 'x') + "\n" + lines({T + 4});
   struct {
     const char *what;
-    uint64_t fail_at;
+    const std::string &content;
+    uint64_t fail_at, start;
     bool search;
     std::string out;
   } cases[] = {
-      {"a probe", 30000, true, ""},
-      {"the scan", 24 * 1000 + 5, false, log.substr(0, 24 * 1000)},
+      {"a probe", log, 30000, 0, true, ""},
+      {"the scan", log, 24 * 1000 + 5, 0, false, log.substr(0, 24 * 1000)},
+      {"the skip to a long record's end", passed, 30000, T + 2, false,
+       lines({T + 3})},
   };
   for (const auto &c : cases) {
-    virtual_file f = file_of(log);
+    virtual_file f = file_of(c.content);
     f.fail_at = c.fail_at;
     FILE *in = open_virtual(&f);
     int error = 0;
@@ -98,8 +107,8 @@ TEST(Search, ReadErrorsEndTheRun) {
     std::size_t size = 0;
     FILE *out = open_memstream(&data, &size);
     testing::internal::CaptureStderr();
-    int status =
-        error != 0 ? (std::fclose(in), -1) : scan_records(in, "log", 0, 0, out);
+    int status = error != 0 ? (std::fclose(in), -1)
+                            : scan_records(in, "log", c.start, 0, out);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               c.search ? "" : "stampcut: log: Input/output error\n")
         << c.what;
