@@ -32,66 +32,85 @@ long read_at(FILE *stream, uint64_t offset, char *buf, int *error) {
   return n;
 }
 
-// Whether [line, end) holds all the text that times the line at line, as
-// the scan would time its record; if so, cuts the text there.
-bool cut_timed_text(char *line, char *end) {
+// What a probe makes of the lines it read from line on, in [line, end):
+// the line it reports and that line's time; or the line that the read cut
+// short, whose bytes the probe needs from a read of its own.
+struct probed {
+  char *line;   // nullptr: no line to report
+  int64_t time; // the reported line's time, or -1
+  bool cut;
+};
+
+// The line at line, parsed from its first byte but timed only when every
+// byte that the scan would time its record by has been read.
+probed first_line(char *line, char *end) {
   char *stop = find_record_end(line, end);
   char *digit = find_digit(line, stop);
   if (stop == end && end - digit < static_cast<long>(window_size))
-    return false;
+    return {line, -1, true};
   *timed_end(digit, stop) = '\0'; // at most end, which is zero already
-  return true;
+  return {line, parse_date(line), false};
 }
 
-// Offset of the line after the first LF at or after offset; 0, the one
-// offset known to begin a line, when there is no such LF any more (the
-// file changed under us).
-uint64_t line_after(FILE *stream, uint64_t offset, int *error) {
-  char buf[window_size + 1] = {};
-  long n = read_at(stream, offset, buf, error);
-  if (n <= 0)
-    return 0;
-  char *lf = find_byte(buf, buf + n, '\n');
-  if (lf == buf + n)
-    return 0;
-  return offset + static_cast<uint64_t>(lf - buf) + 1;
+// The first line from line on that has a time; lines without one belong to
+// a line before them, and are passed over. A line that runs past the read
+// is timed by its first window when the read holds that much of it.
+probed first_timed_line(char *line, char *end) {
+  for (;;) {
+    char *lf = find_byte(line, end, '\n');
+    if (lf == end && end - line < static_cast<long>(window_size))
+      return {line, -1, true};
+    int64_t t = line_time(line, lf);
+    if (t != -1)
+      return {line, t, false};
+    if (lf == end)
+      return {nullptr, -1, false};
+    line = lf + 1;
+  }
 }
 
 } // namespace
 
-int64_t read_date_forwards(FILE *stream, uint64_t offset, int *error) {
+int64_t read_date_forwards(FILE *stream, uint64_t offset, cutting how,
+                           uint64_t *line, int *error) {
+  probed (*find)(char *, char *) =
+      how == cutting::lines ? first_timed_line : first_line;
   char buf[window_size + 1] = {};
   long n = read_at(stream, offset, buf, error);
   if (n <= 0)
     return -1;
-  char *line = find_byte(buf, buf + n, '\n') + 1;
-  if (line > buf + n)
+  char *first = find_byte(buf, buf + n, '\n') + 1;
+  if (first > buf + n)
     return -1;
-  // The line is parsed from its first byte, but only when every byte the
-  // scan would time it by has been read: a line cut short is never timed.
-  if (!cut_timed_text(line, buf + n)) {
+  probed p = find(first, buf + n);
+  if (p.cut) {
     // The file ends inside the line, which is then no line (the scan never
     // writes it), or the line goes on past the read and gets one of its
     // own. Should its text reach past that one too, it has no time here.
     if (n < static_cast<long>(window_size))
       return -1;
-    n = read_at(stream, offset + static_cast<uint64_t>(line - buf), buf, error);
-    if (n <= 0 || !cut_timed_text(buf, buf + n))
+    offset += static_cast<uint64_t>(p.line - buf);
+    n = read_at(stream, offset, buf, error);
+    if (n <= 0)
       return -1;
-    line = buf;
+    p = find(buf, buf + n);
+    if (p.cut)
+      return -1;
   }
-  return parse_date(line);
+  if (line != nullptr && p.line != nullptr)
+    *line = offset + static_cast<uint64_t>(p.line - buf);
+  return p.time;
 }
 
 uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target,
-                     int *error) {
+                     cutting how, int *error) {
   // Invariant: lo is the first offset or a probe whose line is at or before
   // target; every probe at or after hi gave a line later than target or none.
   for (;;) {
     uint64_t mid = lo + (hi - lo) / 2;
     if (mid == lo)
       return lo;
-    int64_t t = read_date_forwards(stream, mid, error);
+    int64_t t = read_date_forwards(stream, mid, how, nullptr, error);
     if (*error != 0)
       return lo;
     if (t < 0 || later(t, target))
@@ -103,7 +122,8 @@ uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target,
   }
 }
 
-uint64_t find_start(FILE *stream, uint64_t target, int *error) {
+uint64_t find_start(FILE *stream, uint64_t target, int *error,
+                    cutting how) {
   *error = 0;
   // A stream that cannot seek (a pipe, a terminal) is scanned from where it
   // stands; nothing has been read from it.
@@ -115,11 +135,16 @@ uint64_t find_start(FILE *stream, uint64_t target, int *error) {
     // The probes read a window here and there: read-ahead would only pull
     // in what they never look at.
     posix_fadvise(fileno(stream), 0, 0, POSIX_FADV_RANDOM);
-    start = binary_seek(stream, 0, static_cast<uint64_t>(size), target, error);
-    // The line that the last probe at start reported begins after the first
-    // LF from start on.
-    if (start != 0 && *error == 0)
-      start = line_after(stream, start, error);
+    start =
+        binary_seek(stream, 0, static_cast<uint64_t>(size), target, how, error);
+    // The start is the line that the last probe at start reported. Were it
+    // gone (the file changed under us), the first byte is the only start
+    // known to be a line's.
+    if (start != 0 && *error == 0) {
+      uint64_t line = 0;
+      read_date_forwards(stream, start, how, &line, error);
+      start = line;
+    }
   }
   if (*error == 0 && fseeko(stream, static_cast<off_t>(start), SEEK_SET) != 0)
     *error = errno;

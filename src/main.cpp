@@ -23,6 +23,18 @@ constexpr std::size_t write_size = std::size_t{1} << 16;
 // write_size), an incomplete record (less than a window) and one more read.
 constexpr std::size_t area_size = write_size + 2 * window_size;
 
+enum class step { more, done, failed };
+
+struct scan_state;
+
+// One way of cutting the log: where a piece ends, how the complete pieces
+// in the area are taken, and how one that fills a whole window is.
+struct cutter {
+  char *(*find_end)(char *p, char *end);
+  step (*take)(scan_state *s, uint64_t start, uint64_t end);
+  step (*take_long)(scan_state *s, uint64_t start, uint64_t end);
+};
+
 // Where a scan stands: the open input, what has been read of it and the
 // selected records that wait in the same buffer to be written.
 struct scan_state {
@@ -37,14 +49,16 @@ struct scan_state {
   std::size_t out_begin, out_end;
   uint64_t base; // area[i] is the file's byte base + i, for every i >= pos
   date_memo memo;
+  const cutter *cut;
+  // Whether the last line with a time was selected, and with it the lines
+  // without one that follow it (cutting::lines).
+  bool line_selected;
   // Why the scan ended before its bounds or the file's end (a read error,
   // a changed file, the note for a record without a time), said about the
   // input only once the records taken before it are written; or empty.
   char said[512];
   bool out_failed; // a write failed, was reported, and nothing more goes out
 };
-
-enum class step { more, done, failed };
 
 void report(const char *name, const char *reason) {
   std::fprintf(stderr, "stampcut: %s: %s\n", name, reason);
@@ -181,6 +195,35 @@ step take_records(scan_state *s, uint64_t start, uint64_t end) {
   }
 }
 
+// Notes whether a line of time t is selected, and with it the lines
+// without a time after it; or says that it ends the run. A line without a
+// time (-1) goes with the line before it and never ends the run.
+bool ends_at_line(scan_state *s, int64_t t, uint64_t start, uint64_t end) {
+  if (t == -1)
+    return false;
+  if (end != 0 && later(t, end))
+    return true;
+  s->line_selected = later(t, start);
+  return false;
+}
+
+// Takes every complete line in the area, as take_records takes records.
+// On return [pos, fill) holds at most one incomplete line.
+step take_lines(scan_state *s, uint64_t start, uint64_t end) {
+  char *limit = s->area + s->fill;
+  for (;;) {
+    char *p = s->area + s->pos;
+    char *e = find_byte(p, limit, '\n');
+    if (e == limit)
+      return step::more;
+    if (ends_at_line(s, line_time(p, e, &s->memo), start, end))
+      return step::done;
+    s->pos = static_cast<std::size_t>(e + 1 - s->area);
+    if (s->line_selected)
+      append_record(s, static_cast<std::size_t>(p - s->area), s->pos);
+  }
+}
+
 // Reads up to count bytes to at, *n of them: more when some were read, done
 // at the end of the file, failed after a read error.
 step read_some(scan_state *s, char *at, std::size_t count, std::size_t *n) {
@@ -238,7 +281,7 @@ step skip_to_terminator(scan_state *s, std::string *held, uint64_t *length) {
     step r = read_some(s, s->area, window_size, &s->fill);
     if (r != step::more)
       return r;
-    char *e = find_record_end(s->area, s->area + s->fill);
+    char *e = s->cut->find_end(s->area, s->area + s->fill);
     if (e != s->area + s->fill) {
       *length += static_cast<uint64_t>(e - s->area);
       s->pos = s->out_begin = s->out_end =
@@ -277,10 +320,10 @@ step copy_back(scan_state *s, uint64_t first, uint64_t length) {
     }
     // No terminator within the record, and one right after it.
     char *stop = s->area + got - (left == 0 ? 1 : 0);
-    if (find_record_end(s->area, stop) != stop)
+    if (s->cut->find_end(s->area, stop) != stop)
       return file_changed(s);
     if (left == 0) {
-      if (*stop != '\n' && *stop != '\r')
+      if (s->cut->find_end(stop, stop + 1) != stop)
         return file_changed(s);
       *stop = '\n';
     }
@@ -316,6 +359,15 @@ step hold_long_record(scan_state *s) {
   }
 }
 
+// Passes over the long record at pos, or writes it whole when selected.
+step take_whole(scan_state *s, bool selected) {
+  if (!selected) {
+    uint64_t first, length;
+    return pass_record(s, &first, &length);
+  }
+  return is_regular(s->in) ? copy_long_record(s) : hold_long_record(s);
+}
+
 // A long record without a time ends a bounded run as a short one does, but
 // only once it is known to end: a last line still being written is no
 // record, and earns no note.
@@ -340,21 +392,35 @@ step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
   // free for the record's own reads.
   if (write_pending(s) == step::failed)
     return step::failed;
-  if (stops)
-    return stop_at_long_record(s);
-  if (!later(t, start)) {
-    uint64_t first, length;
-    return pass_record(s, &first, &length);
-  }
-  return is_regular(s->in) ? copy_long_record(s) : hold_long_record(s);
+  return stops ? stop_at_long_record(s) : take_whole(s, later(t, start));
 }
+
+// A line that fills a whole window, its LF further on, under
+// cutting::lines: timed by its first window, and written whole when it or
+// the line it goes with is selected.
+step take_long_line(scan_state *s, uint64_t start, uint64_t end) {
+  char *p = s->area + s->pos;
+  if (ends_at_line(s, line_time(p, s->area + s->fill, &s->memo), start, end))
+    return step::done;
+  if (write_pending(s) == step::failed)
+    return step::failed;
+  return take_whole(s, s->line_selected);
+}
+
+char *find_lf(char *p, char *end) {
+  return find_byte(p, end, '\n');
+}
+
+constexpr cutter record_cutter = {find_record_end, take_records,
+                                  take_long_record};
+constexpr cutter line_cutter = {find_lf, take_lines, take_long_line};
 
 // Runs the scan to its end: the end bound, the end of the file, or an error.
 step scan(scan_state *s, uint64_t start, uint64_t end) {
   for (;;) {
-    step r = take_records(s, start, end);
+    step r = s->cut->take(s, start, end);
     if (r == step::more)
-      r = s->fill - s->pos >= window_size ? take_long_record(s, start, end)
+      r = s->fill - s->pos >= window_size ? s->cut->take_long(s, start, end)
                                           : refill(s);
     if (r != step::more)
       return r;
@@ -364,13 +430,17 @@ step scan(scan_state *s, uint64_t start, uint64_t end) {
 } // namespace
 
 int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
-                 FILE *out) {
+                 FILE *out, cutting how) {
   // Cleared whole, once, so that no byte of the buffer is read before it is
   // written.
   scan_state s{};
   s.in = in;
   s.name = name;
   s.out = out;
+  s.cut = how == cutting::lines ? &line_cutter : &record_cutter;
+  // Lines before the first with a time go with none, as if with a line
+  // before every time.
+  s.line_selected = start == 0;
   off_t at = ftello(in);
   restart_at(&s, at > 0 ? static_cast<uint64_t>(at) : 0);
   // From here on the file is read straight through.

@@ -74,25 +74,47 @@ struct date_memo {
 // given, only saves work: the result is the same without it.
 int64_t parse_date(const char *text, date_memo *memo = nullptr);
 
-// Time of the first line that begins after offset, or -1. A read that
-// fails sets *error to its errno value.
-int64_t read_date_forwards(FILE *stream, uint64_t offset, int *error);
+// How a log is cut into the pieces that are timed, selected and written.
+enum class cutting {
+  // A record runs from a digit to the next LF or CR and is timed there;
+  // the search times a line from its first byte.
+  records,
+  // Lines end at LF and are written whole. A line is timed by the first
+  // timestamp that begins a run of digits among its first stamp_reach
+  // bytes; a line without one goes with the timed line before it.
+  lines,
+};
 
-// Bisection over [lo, hi): an offset after which the first line is at or
-// before target, or lo. Stops at the first failed read (see *error).
+constexpr std::size_t stamp_reach = 128;
+
+// Time of the line at line under cutting::lines, -1 when it has none. end
+// is its LF, or where what has been read of it ends, a window or more past
+// line. The parse sees no byte of the line past its first window.
+int64_t line_time(char *line, char *end, date_memo *memo = nullptr);
+
+// Time of the first line after offset that the cutting times (the very
+// first line for records, the first with a time for lines), or -1. *line,
+// when given, gets the offset of the line it reports. A read that fails
+// sets *error to its errno value.
+int64_t read_date_forwards(FILE *stream, uint64_t offset, cutting how,
+                           uint64_t *line, int *error);
+
+// Bisection over [lo, hi): an offset after which the line a probe reports
+// is at or before target, or lo. Stops at the first failed read (*error).
 uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target,
-                     int *error);
+                     cutting how, int *error);
 
 // Positions stream at the start of a line at or before the first line later
 // than target, and returns that offset. Leaves an unseekable stream alone.
 // *error is 0, or the errno value of a read or seek that failed.
-uint64_t find_start(FILE *stream, uint64_t target, int *error);
+uint64_t find_start(FILE *stream, uint64_t target, int *error,
+                    cutting how = cutting::records);
 
 // Writes to out every record of in later than start, stopping at the first
 // record later than end (when end is not 0). Closes in. Returns 0, or -1
 // after a read or write error. Whatever ends the scan early is said on
 // standard error after the records taken before it are written.
 int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
-                 FILE *out);
+                 FILE *out, cutting how = cutting::records);
 
 #endif
