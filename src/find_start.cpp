@@ -131,7 +131,10 @@ uint64_t find_start(FILE *stream, uint64_t target, int *error,
     return 0;
   off_t size = ftello(stream);
   uint64_t start = 0;
-  if (size > 0) {
+  // Cut into lines, a start of 0 selects the lines before the first with a
+  // time, which the search would pass over with the lines of time 0.
+  bool search = size > 0 && (how == cutting::records || target != 0);
+  if (search) {
     // The probes read a window here and there: read-ahead would only pull
     // in what they never look at.
     posix_fadvise(fileno(stream), 0, 0, POSIX_FADV_RANDOM);

@@ -12,14 +12,15 @@
 // The run's status (-1 when the file cannot be opened); *out gets what the
 // scan writes. The search runs first when search is set.
 inline int run_in_process(const std::string &path, bool search, uint64_t start,
-                          uint64_t end, std::string *out) {
+                          uint64_t end, std::string *out,
+                          cutting how = cutting::records) {
   FILE *in = std::fopen(path.c_str(), "r");
   if (in == nullptr)
     return -1;
   std::setvbuf(in, nullptr, _IONBF, 0);
   int error = 0;
   if (search)
-    find_start(in, start, &error);
+    find_start(in, start, &error, how);
   if (error != 0) {
     std::fclose(in);
     return -1;
@@ -27,7 +28,7 @@ inline int run_in_process(const std::string &path, bool search, uint64_t start,
   char *data = nullptr;
   std::size_t size = 0;
   FILE *sink = open_memstream(&data, &size);
-  int status = scan_records(in, path.c_str(), start, end, sink);
+  int status = scan_records(in, path.c_str(), start, end, sink, how);
   std::fclose(sink);
   out->assign(data, size);
   std::free(data);

@@ -15,30 +15,36 @@ constexpr int64_t T = 1709294400; // 2024-03-01T12:00:00Z
 // Output of the scan over the file at path, after the search when search
 // is set.
 std::string select(const std::string &path, bool search, uint64_t start,
-                   uint64_t end) {
+                   uint64_t end, cutting how = cutting::records) {
   std::string out;
-  EXPECT_EQ(run_in_process(path, search, start, end, &out), 0);
+  EXPECT_EQ(run_in_process(path, search, start, end, &out, how), 0);
   return out;
 }
 
 TEST(Search, WorkedExample) {
-  // Ten 24-byte lines, one second apart.
-  std::string log;
-  for (int i = 0; i < 10; ++i)
+  // Ten 24-byte lines, one second apart; then the same, each followed by
+  // a 15-byte line without a time, which the probes pass over.
+  std::string log, traced;
+  for (int i = 0; i < 10; ++i) {
     log += stamp(T + i) + " ab\n";
+    traced += stamp(T + i) + " ab\n\tat F.java:42)\n";
+  }
   struct {
+    const std::string &log;
+    cutting how;
     int64_t target;
     std::vector<uint64_t> reads; // the probes, then the alignment
     uint64_t start;
   } cases[] = {
-      {T + 4, {120, 60, 90, 90}, 96},
-      {T + 7, {120, 180, 150, 150}, 168},
+      {log, cutting::records, T + 4, {120, 60, 90, 90}, 96},
+      {log, cutting::records, T + 7, {120, 180, 150, 150}, 168},
+      {traced, cutting::lines, T + 4, {195, 97, 146, 146}, 156},
   };
   for (const auto &c : cases) {
-    virtual_file f = file_of(log);
+    virtual_file f = file_of(c.log);
     FILE *in = open_virtual(&f);
     int error;
-    EXPECT_EQ(find_start(in, c.target, &error), c.start);
+    EXPECT_EQ(find_start(in, c.target, &error, c.how), c.start);
     EXPECT_EQ(error, 0);
     EXPECT_EQ(ftello(in), static_cast<off_t>(c.start));
     EXPECT_EQ(f.reads, c.reads);
@@ -219,7 +225,81 @@ std::string sorted_log(std::mt19937_64 &rng, std::vector<int64_t> *times) {
   return log;
 }
 
+// What cutting into lines selects, read from the first byte, modelled
+// plainly on whole strings.
+std::string reference_lines(const std::string &log, uint64_t start,
+                            uint64_t end) {
+  std::string out;
+  bool selected = start == 0;
+  for (std::size_t at = 0, lf; (lf = log.find('\n', at)) != std::string::npos;
+       at = lf + 1) {
+    const std::string line = log.substr(at, lf - at);
+    const std::string head = line.substr(0, window_size);
+    int64_t t = -1;
+    for (std::size_t i = 0; i < head.size() && i < 128 && t == -1; ++i)
+      if (is_digit(head[i]) && (i == 0 || !is_digit(head[i - 1])))
+        t = parse_date(head.c_str() + i);
+    if (t != -1 && end != 0 && static_cast<uint64_t>(t) > end)
+      break;
+    if (t != -1)
+      selected = static_cast<uint64_t>(t) > start;
+    if (selected)
+      out += line + "\n";
+  }
+  return out;
+}
+
+// A log of timed lines in nondecreasing order, the time after a prefix in
+// some, each followed by a trace of lines without a time in some.
+std::string traced_log(std::mt19937_64 &rng, std::vector<int64_t> *times) {
+  auto pick = [&rng](uint64_t n) { return rng() % n; };
+  static const char *const prefixes[] = {
+      "", "", "<34>1 ", "{\"pid\":4242,\"ts\":\"", "[", "  ", "7 "};
+  static const char *const traces[] = {"\tat com.example.Foo.bar(Foo.java:123)",
+                                       "java.lang.IllegalStateException: boom",
+                                       "Caused by: x\ry 42", "", "  }"};
+  const char *eol = pick(3) == 0 ? "\r\n" : "\n";
+  int64_t t = pick(2) == 0 ? T : static_cast<int64_t>(pick(50));
+  std::string log =
+      pick(4) == 0 ? std::string(traces[pick(5)]) + eol : std::string();
+  for (std::size_t i = pick(1500); i > 0; --i) {
+    t += pick(3) == 0 ? 0 : pick(10) == 0 ? pick(1000) : 1;
+    times->push_back(t);
+    std::size_t payload = pick(20) == 0 ? 8000 + pick(400) : pick(120);
+    // The time within a line's first 128 bytes, or just past them.
+    const std::string prefix =
+        pick(8) == 0 ? std::string(120 + pick(16), 'x') : prefixes[pick(7)];
+    log += prefix + stamp(t) + (pick(4) == 0 ? "\r5%" : " ") +
+           std::string(payload, 'a' + pick(26)) + eol;
+    for (std::size_t k = pick(3) == 0 ? pick(8) : 0; k > 0; --k)
+      log += (pick(30) == 0 ? std::string(8190 + pick(8), '.') : "") +
+             traces[pick(5)] + eol;
+  }
+  // A line still being written: never written, and it ends nothing.
+  if (pick(3) == 0)
+    log += stamp(t + 1).substr(0, pick(20));
+  return log;
+}
+
 class SearchProperty : public cli_test {};
+
+TEST_F(SearchProperty, LinesAsTheScanFromTheFirstByteAndTheRules) {
+  std::mt19937_64 rng(20261207);
+  for (int file = 0; file < 200; ++file) {
+    std::vector<int64_t> times;
+    const std::string log = write("log", traced_log(rng, &times));
+    for (int b = 0; b < 6; ++b) {
+      uint64_t some = times.empty() ? T : times[rng() % times.size()];
+      uint64_t start = b == 0 ? 0 : some + rng() % 3 - 1;
+      uint64_t end = b % 3 == 0 ? 0 : b % 3 == 1 ? some + rng() % 90 : start;
+      const std::string want = reference_lines(read("log"), start, end);
+      ASSERT_EQ(select(log, false, start, end, cutting::lines), want)
+          << "file " << file << " bounds " << start << " " << end;
+      ASSERT_EQ(select(log, true, start, end, cutting::lines), want)
+          << "file " << file << " bounds " << start << " " << end;
+    }
+  }
+}
 
 TEST_F(SearchProperty, SameOutputAsTheScanFromTheFirstByte) {
   std::mt19937_64 rng(20241207);

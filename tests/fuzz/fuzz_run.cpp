@@ -1,6 +1,6 @@
 // The whole run on arbitrary file bytes and bounds: the search, then the
-// scan, as stampcut runs them. For a log whose lines all begin with
-// nondecreasing timestamps, the output must equal the scan's from the
+// scan, as stampcut runs them, cutting records and cutting lines. For a log
+// sorted as the cutting sees it, the output must equal the scan's from the
 // file's first byte.
 #include "in_process.h"
 #include "stampcut.h"
@@ -23,9 +23,9 @@ std::string file_name() {
 }
 
 std::string select(const std::string &file, bool search, uint64_t start,
-                   uint64_t end) {
+                   uint64_t end, cutting how) {
   std::string out;
-  if (run_in_process(file, search, start, end, &out) != 0)
+  if (run_in_process(file, search, start, end, &out, how) != 0)
     std::abort();
   return out;
 }
@@ -58,6 +58,22 @@ bool sorted_log(const std::string &log) {
   return true;
 }
 
+// Cut into lines at LF, the lines with a time have nondecreasing times, of
+// 1970 or later; lines without a time, and a last line without an LF, may
+// hold anything.
+bool sorted_lines(std::string log) {
+  uint64_t last = 0;
+  for (std::size_t at = 0, lf; (lf = log.find('\n', at)) != std::string::npos;
+       at = lf + 1) {
+    int64_t t = line_time(&log[at], &log[lf]);
+    if (t < -1 || (t >= 0 && static_cast<uint64_t>(t) < last))
+      return false;
+    if (t >= 0)
+      last = static_cast<uint64_t>(t);
+  }
+  return true;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -79,8 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
       std::fclose(f) != 0)
     std::abort();
 
-  std::string searched = select(file, true, bounds[0], bounds[1]);
-  if (sorted_log(log) && searched != select(file, false, bounds[0], bounds[1]))
-    std::abort();
+  for (cutting how : {cutting::records, cutting::lines}) {
+    std::string searched = select(file, true, bounds[0], bounds[1], how);
+    bool sorted = how == cutting::records ? sorted_log(log) : sorted_lines(log);
+    if (sorted && searched != select(file, false, bounds[0], bounds[1], how))
+      std::abort();
+  }
   return 0;
 }
