@@ -491,6 +491,7 @@ int main(int argc, char **argv) {
     std::fclose(in);
     return -1;
   }
+  note_mistakes(in, &args);
   // Every read goes straight to the file, so nothing is read ahead of what
   // is asked for; the scan gathers its output into large writes itself.
   std::setvbuf(in, nullptr, _IONBF, 0);

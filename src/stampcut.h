@@ -132,4 +132,9 @@ bool read_command_line(int argc, char **argv, run_args *args);
 // Writes the usage text to standard output.
 void write_usage();
 
+// Writes on standard error, once each, the notes on bounds that are not
+// numbers, an END before START and a compressed file, before the run reads
+// anything. Leaves in's position alone.
+void note_mistakes(FILE *in, const run_args *args);
+
 #endif
