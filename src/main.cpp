@@ -478,33 +478,31 @@ bool writes_to_itself(FILE *in) {
 } // namespace
 
 int main(int argc, char **argv) {
-  if (argc < 3) {
-    std::fputs("Syntax: stampcut [file] [start unix ts] [end unix ts]. "
-               "minimum 2 arguments. \n",
-               stdout);
+  run_args args;
+  if (!read_command_line(argc, argv, &args)) {
+    write_usage();
     return -1;
   }
-  uint64_t start = std::strtoull(argv[2], nullptr, 0);
-  uint64_t end = argc > 3 ? std::strtoull(argv[3], nullptr, 0) : 0;
-  FILE *in = std::fopen(argv[1], "r");
+  FILE *in = std::fopen(args.file, "r");
   if (in == nullptr)
     return -1;
   if (writes_to_itself(in)) {
-    report(argv[1], "input file is also the output");
+    report(args.file, "input file is also the output");
     std::fclose(in);
     return -1;
   }
+  note_mistakes(in, &args);
   // Every read goes straight to the file, so nothing is read ahead of what
   // is asked for; the scan gathers its output into large writes itself.
   std::setvbuf(in, nullptr, _IONBF, 0);
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   int error;
-  find_start(in, start, &error);
+  find_start(in, args.start, &error);
   if (error != 0) {
-    report(argv[1], std::strerror(error));
+    report(args.file, std::strerror(error));
     std::fclose(in);
     return -1;
   }
-  return scan_records(in, argv[1], start, end, stdout);
+  return scan_records(in, args.file, args.start, args.end, stdout);
 }
 #endif

@@ -117,4 +117,24 @@ uint64_t find_start(FILE *stream, uint64_t target, int *error,
 int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
                  FILE *out, cutting how = cutting::records);
 
+// The run as the command line gives it: the texts as typed, the bounds as
+// converted (with automatic base; end 0 is no end bound).
+struct run_args {
+  const char *file;
+  const char *start_text;
+  const char *end_text; // nullptr when END is not given
+  uint64_t start, end;
+};
+
+// Fills *args from main's arguments. False when there are too few.
+bool read_command_line(int argc, char **argv, run_args *args);
+
+// Writes the usage text to standard output.
+void write_usage();
+
+// Writes on standard error, once each, the notes on bounds that are not
+// numbers, an END before START and a compressed file, before the run reads
+// anything. Leaves in's position alone.
+void note_mistakes(FILE *in, const run_args *args);
+
 #endif

@@ -27,6 +27,7 @@ struct scan_case {
   std::string bounds;
   std::string want;
   std::string err = "";
+  std::string feed = ""; // when given, pipes its output to /dev/stdin
 };
 
 class Scan : public cli_test {};
@@ -239,22 +240,71 @@ TEST_F(CommandLine, TooFewArgumentsPrintUsage) {
   }
 }
 
+// The note for a bound that is not wholly a number.
+std::string read_as(const char *which, const std::string &text, int value,
+                    const std::string &as_time = "") {
+  return "stampcut: "s + which + " \"" + text + "\" is read as " +
+         std::to_string(value) + ": bounds are seconds since the epoch" +
+         (as_time.empty() ? "" : "; as a time under TZ it is " + as_time) +
+         "\n";
+}
+
 TEST_F(CommandLine, BoundsConvertWithAutomaticBase) {
-  write("log", lines({7, 8, 9, 16, 17}));
+  const std::string log = lines({7, 8, 9, 16, 17});
+  const std::string gz = "\x1f\x8b\n" + log;
+  const std::string compressed = "stampcut: log: compressed ";
   const scan_case cases[] = {
       {"hex", "", "0x10", lines({17})},
       {"octal", "", "010", lines({9, 16, 17})},
-      {"a word is 0", "", "soon", lines({7, 8, 9, 16, 17})},
-      {"trailing text", "", "9sec 16s", lines({16})},
+      {"a word is 0", "", "soon", log, read_as("START", "soon", 0)},
+      {"trailing text", "", "9sec 16s", lines({16}),
+       read_as("START", "9sec", 9) + read_as("END", "16s", 16)},
       {"extra arguments", "", "8 9 extra words", lines({9})},
       {"negative wraps to a huge start", "", "-1", ""},
       {"negative end is a huge end", "", "8 -1", lines({9, 16, 17})},
       {"too large is the largest", "", "8 99999999999999999999999",
        lines({9, 16, 17})},
+      {"white space around a number, a plus sign", "", "' 8' '+0x10 '",
+       lines({9, 16})},
+      {"dates", "", "2024-03-01T03:30:00Z 2024-03-01T03:31:00Z", "",
+       read_as("START", "2024-03-01T03:30:00Z", 2024, "1709263800") +
+           read_as("END", "2024-03-01T03:31:00Z", 2024, "1709263860")},
+      {"a date with a space", "", "'2024-03-01 03:30'", "",
+       read_as("START", "2024-03-01 03:30", 2024)},
+      {"clock readings, octal", "", "03:30 03:31", "",
+       read_as("START", "03:30", 3) + read_as("END", "03:31", 3)},
+      {"a word as END", "", "8 later", lines({9, 16, 17}),
+       read_as("END", "later", 0)},
+      {"empty, and a control byte", "", "'' \"$(printf '9\\tx')\"",
+       lines({7, 8, 9}),
+       read_as("START", "", 0) + read_as("END", "9\\x09x", 9)},
+      {"END below START", "", "0x10 9", "",
+       "stampcut: END 9 is before START 16: nothing can be selected\n"},
+      {"END equal to START", "", "9 9", ""},
+      {"END 0 below START", "", "9 0", lines({16, 17})},
+      {"gzip", gz, "8", lines({9, 16, 17}),
+       compressed + "(gzip): zcat log | stampcut /dev/stdin 8\n"},
+      {"bzip2", "BZh91AY&SY\n" + log, "0x8 soon", lines({9, 16, 17}),
+       read_as("END", "soon", 0) + compressed +
+           "(bzip2): bzcat log | stampcut /dev/stdin 0x8 soon\n"},
+      {"xz",
+       "\xfd"
+       "7zXZ\0\n"s +
+           log,
+       "8 16", lines({9, 16}),
+       compressed + "(xz): xzcat log | stampcut /dev/stdin 8 16\n"},
+      {"zstd", "\x28\xb5\x2f\xfd\n" + log, "8", lines({9, 16, 17}),
+       compressed + "(zstd): zstdcat log | stampcut /dev/stdin 8\n"},
+      {"BZh without a block size is text", "BZhang\n" + log, "8",
+       lines({9, 16, 17})},
+      {"a pipe is not read ahead", gz, "8", lines({9, 16, 17}), "", "cat log"},
   };
   for (const scan_case &c : cases) {
-    run_result r = run("log " + c.bounds);
+    write("log", c.input.empty() ? log : c.input);
+    run_result r = c.feed.empty() ? run("log " + c.bounds)
+                                  : run("/dev/stdin " + c.bounds, c.feed);
     EXPECT_EQ(r.out, c.want) << c.what;
+    EXPECT_EQ(r.err, c.err) << c.what;
     EXPECT_EQ(r.status, 0) << c.what;
   }
 }

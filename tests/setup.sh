@@ -12,10 +12,11 @@ if ! command -v dpkg-query >/dev/null || ! command -v apt-get >/dev/null; then
   exit 0
 fi
 
-# groff-base lints the man page; dpkg-dev and file build the package;
-# strace makes a write fail as a signal would.
+# make and gzip build stampcut (Debian's cmake only recommends make; gzip
+# compresses the man page); groff-base lints the man page; dpkg-dev and file
+# build the package; strace makes a write fail as a signal would.
 missing=
-for pkg in g++ cmake make libgtest-dev groff-base dpkg-dev file strace "$@"; do
+for pkg in g++ cmake make gzip libgtest-dev groff-base dpkg-dev file strace "$@"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
     missing="$missing $pkg"
 done

@@ -1,0 +1,163 @@
+// Command line: the run's arguments, and the notes on standard error for a
+// run that will go on as asked but most likely not as meant. The notes
+// change nothing else: the output and the exit status are those of the same
+// run without them.
+#include "stampcut.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A compressed format by the bytes its files begin with.
+struct compression {
+  const char *name;
+  const char *tool; // prints the file decompressed
+  const char *magic;
+  std::size_t size;
+  const char *then; // the bytes that may follow the magic, or nullptr: any
+};
+
+constexpr compression compressions[] = {
+    {"gzip", "zcat", "\x1f\x8b", 2, nullptr},
+    // The block size, 1 to 9, follows: "BZh" alone may begin a line of text.
+    {"bzip2", "bzcat", "BZh", 3, "123456789"},
+    {"xz", "xzcat",
+     "\xfd"
+     "7zXZ\0",
+     6, nullptr},
+    {"zstd", "zstdcat", "\x28\xb5\x2f\xfd", 4, nullptr},
+};
+
+// Enough for the longest magic and the byte after any.
+constexpr std::size_t head_size = 8;
+
+// Whether the n bytes at head begin as c's files do.
+bool begins_as(const unsigned char *head, ssize_t n, const compression &c) {
+  ssize_t need = static_cast<ssize_t>(c.size) + (c.then != nullptr ? 1 : 0);
+  return n >= need && std::memcmp(head, c.magic, c.size) == 0 &&
+         (c.then == nullptr ||
+          (head[c.size] != 0 && std::strchr(c.then, head[c.size]) != nullptr));
+}
+
+// Whether text is wholly a number as strtoull reads it: white space may
+// come before or after it, nothing else. A number too large for 64 bits is
+// still a number; its value is the largest.
+bool is_number(const char *text) {
+  char *rest;
+  std::strtoull(text, &rest, 0);
+  if (rest == text)
+    return false;
+  while (std::isspace(static_cast<unsigned char>(*rest)))
+    ++rest;
+  return *rest == '\0';
+}
+
+// The first 60 bytes of text, escaped as the scan's note escapes a record:
+// each non-printing byte as \xHH, a backslash as \\.
+void escape(const char *text, char (&out)[4 * 60 + 1]) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < 60 && text[i] != '\0'; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7f && c != '\\')
+      out[n++] = static_cast<char>(c);
+    else
+      n += static_cast<std::size_t>(std::snprintf(
+          out + n, sizeof out - n, c == '\\' ? "\\\\" : "\\x%02x", c));
+  }
+  out[n] = '\0';
+}
+
+// A bound given as a date, a clock reading or a word converts to the number
+// it begins with, or 0, and the run then prints nothing or everything. Say
+// what it was read as, and what the text means as a time when it is one.
+void note_bound(const char *which, const char *text, uint64_t value) {
+  if (is_number(text))
+    return;
+  char shown[4 * 60 + 1];
+  escape(text, shown);
+  // A time before the epoch would not help: as a bound it wraps around.
+  int64_t t = parse_date(text);
+  char as_time[64] = "";
+  if (t >= 0)
+    std::snprintf(as_time, sizeof as_time, "; as a time under TZ it is %lld",
+                  static_cast<long long>(t));
+  std::fprintf(stderr,
+               "stampcut: %s \"%s\" is read as %llu: bounds are seconds since "
+               "the epoch%s\n",
+               which, shown, static_cast<unsigned long long>(value), as_time);
+}
+
+// Bounds swapped, or mistyped: no time is later than START and not later
+// than END.
+void note_empty_interval(const run_args *args) {
+  if (args->end == 0 || args->end >= args->start)
+    return;
+  std::fprintf(stderr,
+               "stampcut: END %llu is before START %llu: nothing can be "
+               "selected\n",
+               static_cast<unsigned long long>(args->end),
+               static_cast<unsigned long long>(args->start));
+}
+
+// The compression that a regular file's first bytes announce, or nullptr.
+// The bytes are read with pread, so the stream's position stays as it is;
+// a pipe is never read here, as its bytes would be lost to the run.
+const compression *compression_of(FILE *in) {
+  int fd = fileno(in);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return nullptr;
+  unsigned char head[head_size] = {};
+  ssize_t n = pread(fd, head, sizeof head, 0);
+  for (const compression &c : compressions)
+    if (begins_as(head, n, c))
+      return &c;
+  return nullptr;
+}
+
+// A compressed file is read as text, and prints binary fragments or
+// nothing: say how to read it, with the bounds as they were typed.
+void note_compressed(FILE *in, const run_args *args) {
+  const compression *c = compression_of(in);
+  if (c == nullptr)
+    return;
+  std::fprintf(stderr,
+               "stampcut: %s: compressed (%s): %s %s | stampcut /dev/stdin "
+               "%s%s%s\n",
+               args->file, c->name, c->tool, args->file, args->start_text,
+               args->end_text != nullptr ? " " : "",
+               args->end_text != nullptr ? args->end_text : "");
+}
+
+} // namespace
+
+bool read_command_line(int argc, char **argv, run_args *args) {
+  if (argc < 3)
+    return false;
+  args->file = argv[1];
+  args->start_text = argv[2];
+  args->end_text = argc > 3 ? argv[3] : nullptr;
+  args->start = std::strtoull(args->start_text, nullptr, 0);
+  args->end =
+      args->end_text != nullptr ? std::strtoull(args->end_text, nullptr, 0) : 0;
+  return true;
+}
+
+void write_usage() {
+  std::fputs("Syntax: stampcut [file] [start unix ts] [end unix ts]. "
+             "minimum 2 arguments. \n",
+             stdout);
+}
+
+void note_mistakes(FILE *in, const run_args *args) {
+  note_bound("START", args->start_text, args->start);
+  if (args->end_text != nullptr)
+    note_bound("END", args->end_text, args->end);
+  note_empty_interval(args);
+  note_compressed(in, args);
+}
