@@ -57,29 +57,14 @@ bool is_number(const char *text) {
   return *rest == '\0';
 }
 
-// The first 60 bytes of text, escaped as the scan's note escapes a record:
-// each non-printing byte as \xHH, a backslash as \\.
-void escape(const char *text, char (&out)[4 * 60 + 1]) {
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < 60 && text[i] != '\0'; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7f && c != '\\')
-      out[n++] = static_cast<char>(c);
-    else
-      n += static_cast<std::size_t>(std::snprintf(
-          out + n, sizeof out - n, c == '\\' ? "\\\\" : "\\x%02x", c));
-  }
-  out[n] = '\0';
-}
-
 // A bound given as a date, a clock reading or a word converts to the number
 // it begins with, or 0, and the run then prints nothing or everything. Say
 // what it was read as, and what the text means as a time when it is one.
 void note_bound(const char *which, const char *text, uint64_t value) {
   if (is_number(text))
     return;
-  char shown[4 * 60 + 1];
-  escape(text, shown);
+  char shown[escaped_size];
+  escape(text, std::strlen(text), shown);
   // A time before the epoch would not help: as a bound it wraps around.
   int64_t t = parse_date(text);
   char as_time[64] = "";
@@ -136,12 +121,38 @@ void note_compressed(FILE *in, const run_args *args) {
 
 } // namespace
 
+void escape(const char *p, std::size_t length, char (&out)[escaped_size]) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < length && i < 60; ++i) {
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    if (c >= 0x20 && c < 0x7f && c != '\\')
+      out[n++] = static_cast<char>(c);
+    else
+      n += static_cast<std::size_t>(std::snprintf(
+          out + n, sizeof out - n, c == '\\' ? "\\\\" : "\\x%02x", c));
+  }
+  out[n] = '\0';
+}
+
 bool read_command_line(int argc, char **argv, run_args *args) {
-  if (argc < 3)
+  args->how = cutting::records;
+  // Options stand before FILE only, and "--" ends them: any other first
+  // argument is FILE, as it always was.
+  int i = 1;
+  for (; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-m") == 0 ||
+        std::strcmp(argv[i], "--multiline") == 0) {
+      args->how = cutting::lines;
+    } else {
+      i += std::strcmp(argv[i], "--") == 0 ? 1 : 0;
+      break;
+    }
+  }
+  if (argc - i < 2)
     return false;
-  args->file = argv[1];
-  args->start_text = argv[2];
-  args->end_text = argc > 3 ? argv[3] : nullptr;
+  args->file = argv[i];
+  args->start_text = argv[i + 1];
+  args->end_text = argc - i > 2 ? argv[i + 2] : nullptr;
   args->start = std::strtoull(args->start_text, nullptr, 0);
   args->end =
       args->end_text != nullptr ? std::strtoull(args->end_text, nullptr, 0) : 0;

@@ -122,8 +122,7 @@ uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target,
   }
 }
 
-uint64_t find_start(FILE *stream, uint64_t target, int *error,
-                    cutting how) {
+uint64_t find_start(FILE *stream, uint64_t target, int *error, cutting how) {
   *error = 0;
   // A stream that cannot seek (a pipe, a terminal) is scanned from where it
   // stands; nothing has been read from it.

@@ -103,17 +103,8 @@ int64_t record_time(char *p, char *cut, date_memo *memo) {
 // record is length bytes at p, from the file's byte offset on.
 step stop_at(scan_state *s, uint64_t offset, const char *p,
              std::size_t length) {
-  char text[4 * 60 + 1];
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < length && i < 60; ++i) {
-    unsigned char c = static_cast<unsigned char>(p[i]);
-    if (c >= 0x20 && c < 0x7f && c != '\\')
-      text[n++] = static_cast<char>(c);
-    else
-      n += static_cast<std::size_t>(std::snprintf(
-          text + n, sizeof text - n, c == '\\' ? "\\\\" : "\\x%02x", c));
-  }
-  text[n] = '\0';
+  char text[escaped_size];
+  escape(p, length, text);
   return end_with(s, step::done,
                   "stopped at a line without a timestamp, byte %llu: %s",
                   static_cast<unsigned long long>(offset), text);
@@ -497,12 +488,12 @@ int main(int argc, char **argv) {
   std::setvbuf(in, nullptr, _IONBF, 0);
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   int error;
-  find_start(in, args.start, &error);
+  find_start(in, args.start, &error, args.how);
   if (error != 0) {
     report(args.file, std::strerror(error));
     std::fclose(in);
     return -1;
   }
-  return scan_records(in, args.file, args.start, args.end, stdout);
+  return scan_records(in, args.file, args.start, args.end, stdout, args.how);
 }
 #endif

@@ -117,6 +117,13 @@ uint64_t find_start(FILE *stream, uint64_t target, int *error,
 int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
                  FILE *out, cutting how = cutting::records);
 
+// Room for the first 60 bytes of a text as a message shows them.
+constexpr std::size_t escaped_size = 4 * 60 + 1;
+
+// The first 60 of the length bytes at p, as a message shows them: each
+// non-printing byte as \xHH, a backslash as \\.
+void escape(const char *p, std::size_t length, char (&out)[escaped_size]);
+
 // The run as the command line gives it: the texts as typed, the bounds as
 // converted (with automatic base; end 0 is no end bound).
 struct run_args {
@@ -124,6 +131,7 @@ struct run_args {
   const char *start_text;
   const char *end_text; // nullptr when END is not given
   uint64_t start, end;
+  cutting how; // -m or --multiline: lines
 };
 
 // Fills *args from main's arguments. False when there are too few.

@@ -207,6 +207,61 @@ TEST_F(Scan, DigitlessTextFillingTheWindowIsPassedOver) {
   EXPECT_EQ(r.status, 0);
 }
 
+TEST_F(Scan, CutIntoLinesTracesGoWithTheirLine) {
+  const std::string s = std::to_string(T), e = std::to_string(T + 9);
+  const std::string trace = "java.lang.IllegalStateException: boom\n"
+                            "\tat com.example.Foo.bar(Foo.java:123)\n";
+  const std::string a = stamp(T + 1) + " a\n", b = stamp(T + 2) + " b\n";
+  // The probe at 16 reads up to 18 bytes into the last line's timestamp.
+  const std::string cut_stamp = stamp(T + 3) + " a\n\tat " +
+                                std::string(8162, '.') + "\n" + stamp(T + 5) +
+                                " x\n";
+  const std::string past_reach = std::string(128, 'x') + stamp(T + 5) + "\n";
+  const scan_case cases[] = {
+      {"a trace goes with its line", a + trace + b, s + " " + e, a + trace + b},
+      {"and is left out with it", lines({T}) + trace + b, s, b},
+      {"lines before the first time, with START 0", trace + a, "0", trace + a},
+      {"lines before the first time, with a START", trace + a, s, a},
+      {"a line past END ends the run; its trace is not written",
+       a + stamp(T + 10) + " late\n" + trace + b, s + " " + e, a},
+      {"the time after text",
+       "<34>1 " + a + "{\"pid\":4242,\"ts\":\"" + b + "[" + stamp(T + 3) +
+           "] c\n",
+       s,
+       "<34>1 " + a + "{\"pid\":4242,\"ts\":\"" + b + "[" + stamp(T + 3) +
+           "] c\n"},
+      {"a time beginning past the first 128 bytes is none",
+       lines({T}) + past_reach + b, s, b},
+      {"CR, CR LF and zero bytes are kept, a time after a CR is no line's",
+       stamp(T + 1) + " 5%\r" + stamp(T + 20) + " 50%\r\n" + stamp(T + 2) +
+           " \0\n"s,
+       s + " " + e,
+       stamp(T + 1) + " 5%\r" + stamp(T + 20) + " 50%\r\n" + stamp(T + 2) +
+           " \0\n"s},
+      {"a timestamp inside a run of digits is none", a + "9999999999" + b + b,
+       s + " " + e, a + "9999999999" + b + b},
+      {"a last line without an LF is no line", a + stamp(T + 2), s, a},
+      {"a timestamp cut by the probe's read", cut_stamp, std::to_string(T + 1),
+       cut_stamp},
+  };
+  for (const scan_case &c : cases) {
+    write("log", c.input);
+    const struct {
+      std::string args, feed;
+    } runs[] = {{"-m log", ""}, {"--multiline -- /dev/stdin", "cat log"}};
+    for (const auto &from : runs) {
+      run_result r = run(from.args + " " + c.bounds, from.feed);
+      EXPECT_EQ(r.out, c.want) << c.what << ", " << from.args;
+      EXPECT_EQ(r.err, "") << c.what;
+      EXPECT_EQ(r.status, 0) << c.what;
+    }
+  }
+  // "--" ends the options: a file may be named -m.
+  write("-m", a + b);
+  EXPECT_EQ(run("-- -m " + s).out, a + b);
+  EXPECT_EQ(run("-m -- -m 0 " + std::to_string(T + 1)).out, a);
+}
+
 class CommandLine : public cli_test {};
 
 TEST_F(CommandLine, OutputOutlastsSignalsAndNonBlockingDescriptors) {
@@ -215,10 +270,11 @@ TEST_F(CommandLine, OutputOutlastsSignalsAndNonBlockingDescriptors) {
     log += lines({T + i / 100});
   write("log", log);
   const std::string cases[] = {
-      // A write interrupted by a signal fails with EINTR.
-      "command -v strace >/dev/null || { cat log; exit; }; strace -o "
-      "/dev/null -e trace=write -e "
-      "inject=write:error=EINTR:when=2 " STAMPCUT_BIN " log 0",
+      // A write interrupted by a signal fails with EINTR. The leak checker
+      // of a sanitizer build cannot run under ptrace.
+      "command -v strace >/dev/null || { cat log; exit; }; "
+      "ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=write "
+      "-e inject=write:error=EINTR:when=2 " STAMPCUT_BIN " log 0",
       // A reader slower than the writer, on a pipe left non-blocking.
       "{ perl -MFcntl -e 'fcntl(STDOUT, F_SETFL, O_NONBLOCK) or die'; "
       "TZ=UTC " STAMPCUT_BIN " log 0; } | { sleep 1; cat; }",
