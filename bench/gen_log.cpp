@@ -1,16 +1,21 @@
 // Writes a sorted ISO-8601 UTC log of about SIZE bytes to standard output:
 // lines of about 100 bytes, several a second, as a web tier would write.
+// With TRACE_SECONDS, a line every that many seconds is followed by a Java
+// stack trace of eight lines without a time.
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
 int main(int argc, char **argv) {
   if (argc < 2) {
-    std::fputs("usage: gen_log SIZE_BYTES [FIRST_EPOCH]\n", stderr);
+    std::fputs("usage: gen_log SIZE_BYTES [FIRST_EPOCH [TRACE_SECONDS]]\n",
+               stderr);
     return 2;
   }
   unsigned long long size = std::strtoull(argv[1], nullptr, 0);
   std::time_t t = argc > 2 ? std::strtoll(argv[2], nullptr, 0) : 1704067200;
+  long long trace_seconds = argc > 3 ? std::strtoll(argv[3], nullptr, 0) : 0;
+  std::time_t traced = t;
   const char *hosts[] = {"web-01", "web-02", "web-03", "api-01"};
   const char *paths[] = {"/api/v2/orders", "/api/v2/users/profile", "/health",
                          "/api/v2/cart/items", "/static/app.js"};
@@ -41,6 +46,26 @@ int main(int argc, char **argv) {
     if (n < 0)
       return 1;
     written += static_cast<unsigned>(n);
+    if (trace_seconds > 0 && t - traced >= trace_seconds) {
+      traced = t;
+      n = std::printf(
+          "java.lang.IllegalStateException: order %llu not found\n"
+          "\tat com.example.orders.OrderService.find(OrderService.java:%llu)\n"
+          "\tat com.example.orders.OrderController.get(OrderController.java:"
+          "88)\n"
+          "\tat jdk.internal.reflect.GeneratedMethodAccessor42.invoke(Unknown "
+          "Source)\n"
+          "\tat java.base/java.lang.reflect.Method.invoke(Method.java:580)\n"
+          "\tat org.springframework.web.servlet.FrameworkServlet.service("
+          "FrameworkServlet.java:885)\n"
+          "\tat jakarta.servlet.http.HttpServlet.service(HttpServlet.java:658)"
+          "\n"
+          "\tat java.base/java.lang.Thread.run(Thread.java:1583)\n",
+          r % 100000, 100 + r % 300);
+      if (n < 0)
+        return 1;
+      written += static_cast<unsigned>(n);
+    }
   }
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
