@@ -152,11 +152,12 @@ int64_t line_time(char *line, char *end, date_memo *memo) {
   int64_t t = -1;
   // Invariant: p is the first digit of a run that begins before reach, or
   // reach; no run before it begins a timestamp.
-  for (char *p = find_digit(line, reach); p < reach && t == -1;) {
+  for (char *p = find_digit(line, reach); p < reach; p = find_digit(p, reach)) {
     t = parse_date(p, memo);
+    if (t != -1)
+      break;
     while (is_digit(*p))
       ++p;
-    p = find_digit(p, reach);
   }
   *cut = saved;
   return t;
