@@ -164,13 +164,16 @@ step write_pending(scan_state *s) {
 
 // Appends the record [b, e) of the area, its LF included, to the selected
 // text not yet written. Bytes passed over between records (a CR's LF, text
-// before a digit) are closed up, so the text goes out in one piece.
-void append_record(scan_state *s, std::size_t b, std::size_t e) {
+// before a digit) are closed up, so the text goes out in one piece. A
+// piece leaves as soon as it is whole: a pipe's reader then works on it
+// while the scan goes on through the read, not after it.
+step append_record(scan_state *s, std::size_t b, std::size_t e) {
   if (s->out_begin == s->out_end)
     s->out_begin = s->out_end = b;
   if (b != s->out_end)
     std::memmove(s->area + s->out_end, s->area + b, e - b);
   s->out_end += e - b;
+  return s->out_end - s->out_begin >= write_size ? write_pieces(s) : step::more;
 }
 
 // Takes every complete record in the area. On return [pos, fill) holds at
@@ -196,8 +199,10 @@ step take_records(scan_state *s, uint64_t start, uint64_t end) {
                                static_cast<std::size_t>(e - p));
     *e = '\n'; // the byte that follows the record in the output
     s->pos = static_cast<std::size_t>(e + 1 - s->area);
-    if (later(t, start))
-      append_record(s, static_cast<std::size_t>(p - s->area), s->pos);
+    if (later(t, start) &&
+        append_record(s, static_cast<std::size_t>(p - s->area), s->pos) ==
+            step::failed)
+      return step::failed;
   }
 }
 
@@ -225,8 +230,10 @@ step take_lines(scan_state *s, uint64_t start, uint64_t end) {
     if (ends_at_line(s, line_time(p, e, &s->memo), start, end))
       return step::done;
     s->pos = static_cast<std::size_t>(e + 1 - s->area);
-    if (s->line_selected)
-      append_record(s, static_cast<std::size_t>(p - s->area), s->pos);
+    if (s->line_selected &&
+        append_record(s, static_cast<std::size_t>(p - s->area), s->pos) ==
+            step::failed)
+      return step::failed;
   }
 }
 
