@@ -22,7 +22,7 @@ constexpr std::size_t write_size = std::size_t{1} << 16;
 // Each refill reads at least this much, straight into the scan's buffer: a
 // read(2) a window cost the kernel as much again as the copy it made. The
 // window still bounds how a record is cut and timed.
-constexpr std::size_t read_size = std::size_t{1} << 17;
+constexpr std::size_t read_size = std::size_t{1} << 16;
 // The scan's buffer holds selected text not yet written (less than
 // write_size), an incomplete record (less than a window) and one more read
 // (read_size or more).

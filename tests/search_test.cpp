@@ -155,7 +155,7 @@ TEST(Search, NarrowQueryNearTheEndOfAHugeFileReadsAFewWindows) {
   uint64_t lines;
   virtual_file f = huge_log(&lines);
   // Past the end bound the scan reads no more than its largest read.
-  constexpr uint64_t piece = 200 << 10;
+  constexpr uint64_t piece = 136 << 10;
   struct {
     const char *what;
     uint64_t k0;    // the query begins after line k0's second
