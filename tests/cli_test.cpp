@@ -202,7 +202,7 @@ TEST_F(Scan, InputThatCannotSeekIsScannedFromWhereItStands) {
 }
 
 TEST_F(Scan, DigitlessTextFillingTheWindowIsPassedOver) {
-  write("log", std::string(30000, 'x') + "\n" + std::string(20000, ' ') +
+  write("log", std::string(30000, 'x') + "\n" + std::string(300000, ' ') +
                    lines({T + 1}));
   run_result r = run("log 0");
   EXPECT_EQ(r.out, lines({T + 1}));
@@ -218,7 +218,7 @@ TEST_F(Scan, CutIntoLinesTracesGoWithTheirLine) {
   const std::string cut_stamp = stamp(T + 3) + " a\n\tat " +
                                 std::string(8162, '.') + "\n" + stamp(T + 5) +
                                 " x\n";
-  const std::string long_trace = "\tat " + std::string(20000, 'z') + "1\n";
+  const std::string long_trace = "\tat " + std::string(300000, 'z') + "1\n";
   const std::string past_reach = std::string(128, 'x') + stamp(T + 5) + "\n";
   const scan_case cases[] = {
       {"a trace goes with its line", a + trace + b, s + " " + e, a + trace + b},
@@ -244,9 +244,9 @@ TEST_F(Scan, CutIntoLinesTracesGoWithTheirLine) {
       {"a timestamp inside a run of digits is none", a + "9999999999" + b + b,
        s + " " + e, a + "9999999999" + b + b},
       {"long lines are written whole",
-       a + stamp(T + 2) + std::string(20000, 'y') + "\n" + long_trace + b,
+       a + stamp(T + 2) + std::string(300000, 'y') + "\n" + long_trace + b,
        s + " " + e,
-       a + stamp(T + 2) + std::string(20000, 'y') + "\n" + long_trace + b},
+       a + stamp(T + 2) + std::string(300000, 'y') + "\n" + long_trace + b},
       {"a long line goes with its line", lines({T}) + long_trace + b, s, b},
       {"a last line without an LF is no line", a + stamp(T + 2), s, a},
       {"a timestamp cut by the probe's read", cut_stamp, std::to_string(T + 1),
