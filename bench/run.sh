@@ -165,11 +165,14 @@ bench -N --warmup 2 --runs "$runs" --output=null --export-csv "$work/wide.csv" \
   -n "dd if=$name bs=8192 of=/dev/null" "dd if=$log bs=8192 of=/dev/null" \
   -n "cat $name >/dev/null" "cat $log" \
   -n "stampcut $name 0 >/dev/null" "$bin $log 0" \
+  -n "stampcut -m $name 0 >/dev/null" "$bin -m $log 0" \
   -n "gawk -v s=1970-01-01T00:00:00 '\$1 > s' $name >/dev/null" \
   "gawk -v s=1970-01-01T00:00:00 '\$1 > s' $log"
 medians "$work/wide.csv"
 target "wide query to /dev/null, x dd bs=1M" "$(ratio "$work/wide.csv" 1 4)" 2.5
 target "wide query to /dev/null, x dd bs=8192" "$(ratio "$work/wide.csv" 2 4)" 0.6
+# Cut into lines, a log of single lines costs next to what records do.
+target "wide query -m, x without -m" "$(ratio "$work/wide.csv" 4 5)" 1.1
 # What the scan costs beyond the copy: its own work on each record.
 user=$(user_time "$work/wide.csv" 4)
 echo "  stampcut's user time: $(awk -v u="$user" 'BEGIN { printf "%.3f", u }') s" \
