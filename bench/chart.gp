@@ -22,5 +22,5 @@ set style data linespoints
 plot ARG1 using 1:6 title "gawk, the same minute" lw 2 pt 9 lc rgb "#9467bd", \
      ARG1 using 1:5 title "grep -F, the same minute" lw 2 pt 13 lc rgb "#8c564b", \
      ARG1 using 1:3 title "stampcut, the whole file" lw 2 pt 7 lc rgb "#ff7f0e", \
-     ARG1 using 1:4 title "dd bs=8192, reading the file" lw 2 dt 2 pt 5 lc rgb "#555555", \
+     ARG1 using 1:4 title "dd bs=1M, reading the file" lw 2 dt 2 pt 5 lc rgb "#555555", \
      ARG1 using 1:2 title "stampcut, one minute" lw 3 pt 7 lc rgb "#1f77b4"

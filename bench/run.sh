@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Measures stampcut against merely reading the same file with dd, warm and
-# cold, to /dev/null and into a pipe, and against grep and gawk making the
-# same selection, on generated sorted logs; then charts time against log
-# size. Everything is measured on the binary built from this tree.
+# cold, to /dev/null and into a pipe, and against cat, grep and gawk, on
+# generated sorted logs; then charts time against log size. Everything is
+# measured on the binary built from this tree.
 #
 # Usage: bench/run.sh [--no-chart] [SIZE_MIB [RUNS]]
 #   SIZE_MIB     size of the main log (default 512)
@@ -99,9 +99,23 @@ target() {
   echo "  $line"
 }
 
-# Prints the ratio of command 2's median to command 1's in run $1.
+# Prints the ratio of command $3's median to command $2's in run $1.
 ratio() {
-  awk -v a="$(median "$1" 1)" -v b="$(median "$1" 2)" 'BEGIN { printf "%.2f", b / a }'
+  awk -v a="$(median "$1" "$2")" -v b="$(median "$1" "$3")" 'BEGIN { printf "%.2f", b / a }'
+}
+
+# Prints the mean user seconds of command $2 of a run.
+user_time() {
+  awk -F, -v row="$(($2 + 1))" 'NR == row { print $5 }' "$1"
+}
+
+# Prints the read-ahead of the device that holds file $1, in KiB, or "?".
+read_ahead_of() {
+  local dev
+  dev=$(basename "$(findmnt -no SOURCE --target "$1")")
+  # A partition has its queue on the whole disk, one directory up.
+  cat "/sys/class/block/$dev/queue/read_ahead_kb" 2>/dev/null ||
+    cat "/sys/class/block/$dev/../queue/read_ahead_kb" 2>/dev/null || echo '?'
 }
 
 # Prints the number of bits of $1.
@@ -126,6 +140,7 @@ middle_minute() {
 log=$(log_of "$size_mib")
 small=$(log_of 1)
 log_size=$(stat -c %s "$log")
+log_lines=$(wc -l <"$log")
 name=$(basename "$log")
 
 cores="$(nproc) cores"
@@ -138,34 +153,48 @@ echo "$cores, $cpu, $(free -g | awk '/^Mem:/ { print $2 }') GiB;" \
   "load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
 echo "$kernel, $(sed -n 's/^PRETTY_NAME="\(.*\)"/\1/p' /etc/os-release), $("$cxx" --version | head -1)"
 echo "stampcut $version, Release build"
-echo "logs: $name $log_size bytes, $(wc -l <"$log") lines;" \
+echo "logs: $name $log_size bytes, $log_lines lines;" \
   "$(basename "$small") $(stat -c %s "$small") bytes"
 cat "$log" >/dev/null # into the page cache, for every warm run below
 
-echo "== wide query, warm, to /dev/null: every record (median of $runs runs, ratio to dd)"
+# dd with 1 MiB reads is the cost of the copy alone, which any reader pays;
+# with 8 KiB reads, that of reading a window at a time.
+echo "== wide query, warm, to /dev/null: every record (median of $runs runs, ratio to dd bs=1M)"
 bench -N --warmup 2 --runs "$runs" --output=null --export-csv "$work/wide.csv" \
+  -n "dd if=$name bs=1M of=/dev/null" "dd if=$log bs=1M of=/dev/null" \
   -n "dd if=$name bs=8192 of=/dev/null" "dd if=$log bs=8192 of=/dev/null" \
+  -n "cat $name >/dev/null" "cat $log" \
   -n "stampcut $name 0 >/dev/null" "$bin $log 0" \
+  -n "stampcut -m $name 0 >/dev/null" "$bin -m $log 0" \
   -n "gawk -v s=1970-01-01T00:00:00 '\$1 > s' $name >/dev/null" \
   "gawk -v s=1970-01-01T00:00:00 '\$1 > s' $log"
 medians "$work/wide.csv"
-target "wide query to /dev/null, x dd" "$(ratio "$work/wide.csv")" 1.25
+target "wide query to /dev/null, x dd bs=1M" "$(ratio "$work/wide.csv" 1 4)" 2.5
+target "wide query to /dev/null, x dd bs=8192" "$(ratio "$work/wide.csv" 2 4)" 0.6
+# Cut into lines, a log of single lines costs next to what records do.
+target "wide query -m, x without -m" "$(ratio "$work/wide.csv" 4 5)" 1.1
+# What the scan costs beyond the copy: its own work on each record.
+user=$(user_time "$work/wide.csv" 4)
+echo "  stampcut's user time: $(awk -v u="$user" 'BEGIN { printf "%.3f", u }') s" \
+  "(mean) for $log_lines records"
+target "wide query, user time a record, ns" \
+  "$(awk -v u="$user" -v n="$log_lines" 'BEGIN { printf "%.1f", u * 1e9 / n }')" 15
 
 # Both sides pay for the same shell and the same reader; only the writer
 # into the pipe differs.
 echo "== wide query, warm, into a pipe read by cat (median of $runs runs, ratio to dd)"
 bench --shell=bash --warmup 2 --runs "$runs" --export-csv "$work/pipe.csv" \
-  -n "dd if=$name bs=8192 | cat >/dev/null" \
-  "dd if=$log bs=8192 status=none | cat >/dev/null" \
+  -n "dd if=$name bs=64K | cat >/dev/null" \
+  "dd if=$log bs=64K status=none | cat >/dev/null" \
   -n "stampcut $name 0 | cat >/dev/null" "$bin $log 0 | cat >/dev/null"
 medians "$work/pipe.csv"
-target "wide query into a pipe, x dd" "$(ratio "$work/pipe.csv")" 1.0
+target "wide query into a pipe, x dd bs=64K" "$(ratio "$work/pipe.csv" 1 2)" 1.2
 
 echo "== wide query, cold: the file evicted before each run (median of $runs runs, ratio to dd)"
 # The eviction is worth checking: a file system or VM may ignore it, and
 # the cold figures would then be warm ones.
 evict "$log"
-/usr/bin/time -o "$work/cold.time" -f %I dd if="$log" bs=8192 of=/dev/null status=none
+/usr/bin/time -o "$work/cold.time" -f %I dd if="$log" bs=1M of=/dev/null status=none
 from_device=$(($(cat "$work/cold.time") * 512))
 if [ "$from_device" -ge $((log_size * 9 / 10)) ]; then
   echo "  eviction works: dd read $from_device of $log_size bytes from the device"
@@ -175,31 +204,37 @@ else
 fi
 bench -N --runs "$runs" --prepare "dd if=$log iflag=nocache count=0 status=none" \
   --output=null --export-csv "$work/cold.csv" \
-  -n "dd if=$name bs=8192 of=/dev/null" "dd if=$log bs=8192 of=/dev/null" \
+  -n "dd if=$name bs=1M of=/dev/null" "dd if=$log bs=1M of=/dev/null" \
   -n "stampcut $name 0 >/dev/null" "$bin $log 0"
 medians "$work/cold.csv"
 echo "  dd reads $(awk -v s="$log_size" -v t="$(median "$work/cold.csv" 1)" \
   'BEGIN { printf "%.0f", s / t / 1048576 }') MiB/s from this device"
-target "wide query cold, x dd" "$(ratio "$work/cold.csv")" 1.3
+target "wide query cold, x dd bs=1M" "$(ratio "$work/cold.csv" 1 2)" 1.5
 cat "$log" >/dev/null
 
 middle_minute "$log"
 echo "== narrow query, warm: the minute ${minute%:} ($lo $hi, median of $((runs * 5)) runs)"
-bench -N --warmup 2 --runs "$((runs * 5))" --output=null --export-csv "$work/narrow.csv" \
-  -n "stampcut $name $lo $hi" "$bin $log $lo $hi"
+# grep, given /dev/null, stops at its first match: both write into a pipe.
+bench -N --warmup 2 --runs "$((runs * 5))" --output=pipe --export-csv "$work/narrow.csv" \
+  -n "stampcut $name $lo $hi" "$bin $log $lo $hi" \
+  -n "grep -F $minute $name" "grep -F $minute $log"
 medians "$work/narrow.csv"
+target "narrow query warm, ms" "$(awk -v t="$(median "$work/narrow.csv" 1)" \
+  'BEGIN { printf "%.1f", t * 1000 }')" 10
 # Counts the reads from the log's descriptor only, from its opening on: the
 # loader reads the libraries through the same descriptor number before.
 strace -e trace=openat,read,pread64 -o "$work/narrow.strace" "$bin" "$log" "$lo" "$hi" \
   >"$work/narrow.out"
-read_bytes=$(awk -F'= ' -v path="\"$log\"" '
+# A piece is the largest read, which the scan may make once past the end.
+read -r read_bytes piece < <(awk -F'= ' -v path="\"$log\"" '
   /^openat\(/ && index($0, path) { fd = $NF; next }
-  fd != "" && $0 ~ "^p?read(64)?\\(" fd "," { s += $NF }
-  END { print s + 0 }' "$work/narrow.strace")
+  fd != "" && $0 ~ "^p?read(64)?\\(" fd "," { s += $NF; if ($NF > max) max = $NF }
+  END { print s + 0, max + 0 }' "$work/narrow.strace")
 selected=$(stat -c %s "$work/narrow.out")
-allowance=$((($(bits_of "$log_size") + 2) * 8192 + selected))
+allowance=$((($(bits_of "$log_size") + 2) * 8192 + selected + piece))
 echo "  bytes read: $read_bytes; allowance (bits $(bits_of "$log_size") + 2) x 8192" \
-  "+ selected $selected = $allowance"
+  "+ selected $selected + one piece $piece = $allowance"
+target "narrow query, bytes read" "$read_bytes" "$allowance"
 
 echo "== narrow query, cold: bytes the device delivered (largest of 3 runs)"
 delivered=0
@@ -209,15 +244,22 @@ for _ in 1 2 3; do
   n=$(($(cat "$work/narrow.time") * 512))
   [ "$n" -gt "$delivered" ] && delivered=$n
 done
-echo "  delivered: $delivered bytes; allowance $allowance"
+echo "  delivered: $delivered bytes; allowance $allowance;" \
+  "the device's read-ahead is $(read_ahead_of "$log") KiB"
 target "narrow query cold, bytes from the device" "$delivered" "$allowance"
 cat "$log" >/dev/null
 
-echo "== write calls: every record of the 1 MiB log to /dev/null"
-strace -f -e trace=write -o "$work/writes.strace" "$bin" "$small" 0 >/dev/null
-read -r writes written < <(awk -F'= ' '/write\(1,/ { n++; s += $NF } END { print n + 0, s + 0 }' \
-  "$work/writes.strace")
-echo "  $writes writes, $written bytes, $((written / writes)) bytes a write"
+echo "== read and write calls: every record of the 1 MiB log to /dev/null"
+strace -e trace=openat,read,write -o "$work/writes.strace" "$bin" "$small" 0 >/dev/null
+# The scan's reads are read(2); the probes' are pread64(2).
+read -r reads writes written < <(awk -F'= ' -v path="\"$small\"" '
+  /^openat\(/ && index($0, path) { fd = $NF; next }
+  fd != "" && $0 ~ "^read\\(" fd "," { r++ }
+  /write\(1,/ { n++; s += $NF }
+  END { print r + 0, n + 0, s + 0 }' "$work/writes.strace")
+echo "  $reads reads of $(stat -c %s "$small") bytes;" \
+  "$writes writes, $written bytes, $((written / writes)) bytes a write"
+target "read calls for the 1 MiB log" "$reads" $(($(stat -c %s "$small") / 65536 + 1))
 target "write calls for the 1 MiB log" "$writes" $((written / 65536 + 1))
 
 echo "== peak resident memory"
@@ -258,7 +300,7 @@ if [ "$chart" = 1 ]; then
     # (their minute of output costs next to nothing either way).
     bench -N --warmup 1 --runs "$chart_runs" --output=null \
       --export-csv "$work/chart-$mib-null.csv" \
-      -n narrow "$narrow" -n wide "$bin $f 0" -n dd "dd if=$f bs=8192 of=/dev/null"
+      -n narrow "$narrow" -n wide "$bin $f 0" -n dd "dd if=$f bs=1M of=/dev/null"
     bench -N --warmup 1 --runs "$chart_runs" --output=pipe \
       --export-csv "$work/chart-$mib-pipe.csv" \
       -n grep "$grep_minute" -n gawk "$gawk_minute"

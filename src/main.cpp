@@ -19,9 +19,14 @@ namespace {
 // a pipe holds 64 KiB, and a larger write would be split in two, each half
 // waiting on the reader.
 constexpr std::size_t write_size = std::size_t{1} << 16;
+// Each refill reads at least this much, straight into the scan's buffer: a
+// read(2) a window cost the kernel as much again as the copy it made. The
+// window still bounds how a record is cut and timed.
+constexpr std::size_t read_size = std::size_t{1} << 16;
 // The scan's buffer holds selected text not yet written (less than
-// write_size), an incomplete record (less than a window) and one more read.
-constexpr std::size_t area_size = write_size + 2 * window_size;
+// write_size), an incomplete record (less than a window) and one more read
+// (read_size or more).
+constexpr std::size_t area_size = write_size + window_size + read_size;
 
 enum class step { more, done, failed };
 
@@ -140,22 +145,35 @@ step write_out(scan_state *s, const char *data, std::size_t size) {
   return step::failed;
 }
 
+// Writes the whole pieces of the selected text; less than one is left.
+step write_pieces(scan_state *s) {
+  for (; s->out_end - s->out_begin >= write_size; s->out_begin += write_size)
+    if (write_out(s, s->area + s->out_begin, write_size) == step::failed)
+      return step::failed;
+  return step::more;
+}
+
 // Writes the selected text not yet written.
 step write_pending(scan_state *s) {
-  step r = write_out(s, s->area + s->out_begin, s->out_end - s->out_begin);
+  step r = write_pieces(s);
+  if (r != step::failed)
+    r = write_out(s, s->area + s->out_begin, s->out_end - s->out_begin);
   s->out_begin = s->out_end = s->pos;
   return r;
 }
 
 // Appends the record [b, e) of the area, its LF included, to the selected
 // text not yet written. Bytes passed over between records (a CR's LF, text
-// before a digit) are closed up, so the text goes out in one piece.
-void append_record(scan_state *s, std::size_t b, std::size_t e) {
+// before a digit) are closed up, so the text goes out in one piece. A
+// piece leaves as soon as it is whole: a pipe's reader then works on it
+// while the scan goes on through the read, not after it.
+step append_record(scan_state *s, std::size_t b, std::size_t e) {
   if (s->out_begin == s->out_end)
     s->out_begin = s->out_end = b;
   if (b != s->out_end)
     std::memmove(s->area + s->out_end, s->area + b, e - b);
   s->out_end += e - b;
+  return s->out_end - s->out_begin >= write_size ? write_pieces(s) : step::more;
 }
 
 // Takes every complete record in the area. On return [pos, fill) holds at
@@ -181,8 +199,10 @@ step take_records(scan_state *s, uint64_t start, uint64_t end) {
                                static_cast<std::size_t>(e - p));
     *e = '\n'; // the byte that follows the record in the output
     s->pos = static_cast<std::size_t>(e + 1 - s->area);
-    if (later(t, start))
-      append_record(s, static_cast<std::size_t>(p - s->area), s->pos);
+    if (later(t, start) &&
+        append_record(s, static_cast<std::size_t>(p - s->area), s->pos) ==
+            step::failed)
+      return step::failed;
   }
 }
 
@@ -210,8 +230,10 @@ step take_lines(scan_state *s, uint64_t start, uint64_t end) {
     if (ends_at_line(s, line_time(p, e, &s->memo), start, end))
       return step::done;
     s->pos = static_cast<std::size_t>(e + 1 - s->area);
-    if (s->line_selected)
-      append_record(s, static_cast<std::size_t>(p - s->area), s->pos);
+    if (s->line_selected &&
+        append_record(s, static_cast<std::size_t>(p - s->area), s->pos) ==
+            step::failed)
+      return step::failed;
   }
 }
 
@@ -224,14 +246,11 @@ step read_some(scan_state *s, char *at, std::size_t count, std::size_t *n) {
   return std::ferror(s->in) ? fail(s, errno) : step::done;
 }
 
-// Makes room for one more read: writes one piece of the selected text once
-// there is enough of it, and moves what is still needed to the front.
+// Makes room for one more read: writes the whole pieces of the selected
+// text, and moves what is still needed to the front.
 step make_room(scan_state *s) {
-  if (s->out_end - s->out_begin >= write_size) {
-    if (write_out(s, s->area + s->out_begin, write_size) == step::failed)
-      return step::failed;
-    s->out_begin += write_size;
-  }
+  if (write_pieces(s) == step::failed)
+    return step::failed;
   std::size_t kept = s->out_end - s->out_begin;
   std::memmove(s->area, s->area + s->out_begin, kept);
   std::memmove(s->area + kept, s->area + s->pos, s->fill - s->pos);
@@ -244,10 +263,10 @@ step make_room(scan_state *s) {
 
 // Reads the next piece of the file after what the area holds.
 step refill(scan_state *s) {
-  if (s->fill + window_size > area_size && make_room(s) == step::failed)
+  if (s->fill + read_size > area_size && make_room(s) == step::failed)
     return step::failed;
   std::size_t n;
-  step r = read_some(s, s->area + s->fill, window_size, &n);
+  step r = read_some(s, s->area + s->fill, area_size - s->fill, &n);
   s->fill += n;
   return r;
 }
@@ -269,7 +288,7 @@ step skip_to_terminator(scan_state *s, std::string *held, uint64_t *length) {
       held->append(s->area + s->pos, s->fill - s->pos);
     *length += s->fill - s->pos;
     restart_at(s, s->base + s->fill);
-    step r = read_some(s, s->area, window_size, &s->fill);
+    step r = read_some(s, s->area, area_size, &s->fill);
     if (r != step::more)
       return r;
     char *e = s->cut->find_end(s->area, s->area + s->fill);
@@ -301,7 +320,7 @@ step copy_back(scan_state *s, uint64_t first, uint64_t length) {
   while (left > 0) {
     std::size_t got = 0;
     while (got < write_size && left > 0) {
-      std::size_t want = left < window_size ? left : window_size;
+      std::size_t want = left < write_size - got ? left : write_size - got;
       std::size_t n;
       step r = read_some(s, s->area + got, want, &n);
       if (r != step::more)

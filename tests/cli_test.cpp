@@ -137,10 +137,12 @@ TEST_F(Scan, RecordsStraddlingRefillsAreWrittenOnce) {
 
 TEST_F(Scan, RecordsLongerThanTheWindowAreTakenLikeShortOnes) {
   // After a 38-byte first line, a 21-byte stamp and 8133, 16325 or 24517
-  // bytes reach to the end of a read: the terminator opens the next one.
-  // 65515: the record and its LF fill two output pieces but the LF.
+  // bytes reach to the end of a window, and 139205 to the end of the scan's
+  // first read: the terminator opens the next one. 65515: the record and
+  // its LF fill two output pieces but the LF; 262123, longer than a read,
+  // five when copied back.
   for (size_t size : {8133u, 8191u, 8192u, 8193u, 10000u, 16325u, 20000u,
-                      24517u, 65515u, 100000u}) {
+                      24517u, 65515u, 100000u, 139205u, 262123u}) {
     const std::string big = stamp(T + 2) + " " + std::string(size, 'x');
     const std::string log = lines({T + 1}) + big + "\n" + lines({T + 3});
     const std::string digits = lines({T + 1}) + big + "42\n" + lines({T + 3});
@@ -200,7 +202,7 @@ TEST_F(Scan, InputThatCannotSeekIsScannedFromWhereItStands) {
 }
 
 TEST_F(Scan, DigitlessTextFillingTheWindowIsPassedOver) {
-  write("log", std::string(30000, 'x') + "\n" + std::string(20000, ' ') +
+  write("log", std::string(30000, 'x') + "\n" + std::string(300000, ' ') +
                    lines({T + 1}));
   run_result r = run("log 0");
   EXPECT_EQ(r.out, lines({T + 1}));
@@ -216,7 +218,7 @@ TEST_F(Scan, CutIntoLinesTracesGoWithTheirLine) {
   const std::string cut_stamp = stamp(T + 3) + " a\n\tat " +
                                 std::string(8162, '.') + "\n" + stamp(T + 5) +
                                 " x\n";
-  const std::string long_trace = "\tat " + std::string(20000, 'z') + "1\n";
+  const std::string long_trace = "\tat " + std::string(300000, 'z') + "1\n";
   const std::string past_reach = std::string(128, 'x') + stamp(T + 5) + "\n";
   const scan_case cases[] = {
       {"a trace goes with its line", a + trace + b, s + " " + e, a + trace + b},
@@ -242,9 +244,9 @@ TEST_F(Scan, CutIntoLinesTracesGoWithTheirLine) {
       {"a timestamp inside a run of digits is none", a + "9999999999" + b + b,
        s + " " + e, a + "9999999999" + b + b},
       {"long lines are written whole",
-       a + stamp(T + 2) + std::string(20000, 'y') + "\n" + long_trace + b,
+       a + stamp(T + 2) + std::string(300000, 'y') + "\n" + long_trace + b,
        s + " " + e,
-       a + stamp(T + 2) + std::string(20000, 'y') + "\n" + long_trace + b},
+       a + stamp(T + 2) + std::string(300000, 'y') + "\n" + long_trace + b},
       {"a long line goes with its line", lines({T}) + long_trace + b, s, b},
       {"a last line without an LF is no line", a + stamp(T + 2), s, a},
       {"a timestamp cut by the probe's read", cut_stamp, std::to_string(T + 1),

@@ -146,54 +146,59 @@ virtual_file huge_log(uint64_t *lines) {
   return f;
 }
 
-// Counts the input's bytes read when the first record goes out.
-struct first_write {
-  const virtual_file *in = nullptr;
-  uint64_t read_before = UINT64_MAX;
-  std::string text;
-};
-
-ssize_t record_write(void *cookie, const char *buf, std::size_t n) {
-  auto *w = static_cast<first_write *>(cookie);
-  if (w->text.empty())
-    w->read_before = w->in->bytes_read;
-  w->text.append(buf, n);
+ssize_t append_to(void *cookie, const char *buf, std::size_t n) {
+  static_cast<std::string *>(cookie)->append(buf, n);
   return static_cast<ssize_t>(n);
 }
 
 TEST(Search, NarrowQueryNearTheEndOfAHugeFileReadsAFewWindows) {
   uint64_t lines;
   virtual_file f = huge_log(&lines);
-  const uint64_t k0 = lines - 1000;
-  const uint64_t target = T + k0 / 4, end = target + 10;
+  // Past the end bound the scan reads no more than its largest read.
+  constexpr uint64_t piece = 136 << 10;
+  struct {
+    const char *what;
+    uint64_t k0;    // the query begins after line k0's second
+    int64_t length; // seconds
+    cutting how = cutting::records;
+  } cases[] = {
+      {"ten seconds near the end", lines - 1000, 10},
+      {"ten seconds, the file going on", lines / 3, 10},
+      {"selected text of several pieces", lines / 3, 4000},
+      {"cut into lines", lines / 3, 4000, cutting::lines},
+  };
+  for (const auto &c : cases) {
+    f.pos = f.bytes_read = 0;
+    const uint64_t target = T + c.k0 / 4, end = target + c.length;
+    FILE *in = open_virtual(&f);
+    int error;
+    uint64_t start = find_start(in, target, &error, c.how);
+    EXPECT_EQ(error, 0);
+    EXPECT_GT(start, uint64_t{1} << 32);
+    EXPECT_EQ(start % 32, 0u);
+    EXPECT_LE(start / 32, (c.k0 / 4 + 1) * 4);
 
-  FILE *in = open_virtual(&f);
-  int error;
-  uint64_t start = find_start(in, target, &error);
-  EXPECT_EQ(error, 0);
-  EXPECT_GT(start, uint64_t{1} << 32);
-  EXPECT_EQ(start % 32, 0u);
-  EXPECT_LE(start / 32, (k0 / 4 + 1) * 4);
+    std::string text;
+    cookie_io_functions_t io{};
+    io.write = append_to;
+    FILE *out = fopencookie(&text, "w", io);
+    std::setvbuf(out, nullptr, _IONBF, 0);
+    EXPECT_EQ(scan_records(in, "huge", target, end, out, c.how), 0);
+    std::fclose(out);
 
-  first_write w;
-  w.in = &f;
-  cookie_io_functions_t io{};
-  io.write = record_write;
-  FILE *out = fopencookie(&w, "w", io);
-  std::setvbuf(out, nullptr, _IONBF, 0);
-  EXPECT_EQ(scan_records(in, "huge", target, end, out), 0);
-  std::fclose(out);
-
-  std::string want;
-  for (uint64_t k = (k0 / 4 + 1) * 4; k < (k0 / 4 + 11) * 4; ++k) {
-    char line[40];
-    std::snprintf(line, sizeof line, "%s %010llu\n",
-                  stamp(T + static_cast<int64_t>(k / 4)).c_str(),
-                  static_cast<unsigned long long>(k));
-    want += line;
+    std::string want;
+    for (uint64_t k = (c.k0 / 4 + 1) * 4; k < (c.k0 / 4 + c.length + 1) * 4;
+         ++k) {
+      char line[40];
+      std::snprintf(line, sizeof line, "%s %010llu\n",
+                    stamp(T + static_cast<int64_t>(k / 4)).c_str(),
+                    static_cast<unsigned long long>(k));
+      want += line;
+    }
+    EXPECT_EQ(text, want) << c.what;
+    EXPECT_LE(f.bytes_read, (36 + 1 + 2) * window_size + want.size() + piece)
+        << c.what;
   }
-  EXPECT_EQ(w.text, want);
-  EXPECT_LE(w.read_before, (36 + 1 + 2) * window_size);
 }
 
 // A log whose lines all begin with timestamps in nondecreasing order, in
