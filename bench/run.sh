@@ -46,10 +46,11 @@ export TZ=UTC
 # A log is written under a temporary name, so an interrupted run leaves no
 # short log behind to be taken for a whole one; and synced, since pages not
 # yet written back cannot be evicted for the cold runs.
+# With $2, a line every $2 seconds is followed by a stack trace.
 log_of() {
-  local f=$work/log-$1m
+  local f=$work/log-$1m${2:+-traced-$2s}
   if [ ! -s "$f" ]; then
-    build-bench/bench/gen_log $(($1 << 20)) >"$f.part"
+    build-bench/bench/gen_log $(($1 << 20)) 1704067200 "${2:-0}" >"$f.part"
     sync "$f.part"
     mv "$f.part" "$f"
   fi
@@ -125,6 +126,16 @@ bits_of() {
   echo "$bits"
 }
 
+# Prints the number of reads of log $1 in strace output $2, their bytes and
+# the largest. Only reads of the log's descriptor from its opening on count:
+# the loader reads the libraries through the same descriptor number before.
+log_reads() {
+  awk -F'= ' -v path="\"$1\"" '
+    /^openat\(/ && index($0, path) { fd = $NF; next }
+    fd != "" && $0 ~ "^p?read(64)?\\(" fd "," { n++; s += $NF; if ($NF > max) max = $NF }
+    END { print n + 0, s + 0, max + 0 }' "$2"
+}
+
 # Sets minute and next_minute (as YYYY-MM-DDTHH:MM:), lo and hi for the
 # minute of the middle line of log $1: stampcut's interval is open at lo and
 # closed at hi, so it selects exactly the records stamped in that minute.
@@ -186,9 +197,11 @@ echo "== wide query, warm, into a pipe read by cat (median of $runs runs, ratio 
 bench --shell=bash --warmup 2 --runs "$runs" --export-csv "$work/pipe.csv" \
   -n "dd if=$name bs=64K | cat >/dev/null" \
   "dd if=$log bs=64K status=none | cat >/dev/null" \
-  -n "stampcut $name 0 | cat >/dev/null" "$bin $log 0 | cat >/dev/null"
+  -n "stampcut $name 0 | cat >/dev/null" "$bin $log 0 | cat >/dev/null" \
+  -n "stampcut -m $name 0 | cat >/dev/null" "$bin -m $log 0 | cat >/dev/null"
 medians "$work/pipe.csv"
 target "wide query into a pipe, x dd bs=64K" "$(ratio "$work/pipe.csv" 1 2)" 1.2
+target "wide query -m into a pipe, x without -m" "$(ratio "$work/pipe.csv" 2 3)" 1.1
 
 echo "== wide query, cold: the file evicted before each run (median of $runs runs, ratio to dd)"
 # The eviction is worth checking: a file system or VM may ignore it, and
@@ -221,20 +234,33 @@ bench -N --warmup 2 --runs "$((runs * 5))" --output=pipe --export-csv "$work/nar
 medians "$work/narrow.csv"
 target "narrow query warm, ms" "$(awk -v t="$(median "$work/narrow.csv" 1)" \
   'BEGIN { printf "%.1f", t * 1000 }')" 10
-# Counts the reads from the log's descriptor only, from its opening on: the
-# loader reads the libraries through the same descriptor number before.
 strace -e trace=openat,read,pread64 -o "$work/narrow.strace" "$bin" "$log" "$lo" "$hi" \
   >"$work/narrow.out"
 # A piece is the largest read, which the scan may make once past the end.
-read -r read_bytes piece < <(awk -F'= ' -v path="\"$log\"" '
-  /^openat\(/ && index($0, path) { fd = $NF; next }
-  fd != "" && $0 ~ "^p?read(64)?\\(" fd "," { s += $NF; if ($NF > max) max = $NF }
-  END { print s + 0, max + 0 }' "$work/narrow.strace")
+read -r _ read_bytes piece < <(log_reads "$log" "$work/narrow.strace")
 selected=$(stat -c %s "$work/narrow.out")
 allowance=$((($(bits_of "$log_size") + 2) * 8192 + selected + piece))
 echo "  bytes read: $read_bytes; allowance (bits $(bits_of "$log_size") + 2) x 8192" \
   "+ selected $selected + one piece $piece = $allowance"
 target "narrow query, bytes read" "$read_bytes" "$allowance"
+
+# Traces make some probes pass over lines, or find no time in their read.
+traced=$(log_of "$size_mib" 3)
+echo "== narrow query -m, warm, on a log with a trace every 3 seconds:" \
+  "the minute ${minute%:} (median of $((runs * 5)) runs, ratio to the same query without traces)"
+bench -N --warmup 2 --runs "$((runs * 5))" --output=pipe \
+  --export-csv "$work/narrow-traced.csv" \
+  -n "stampcut $name $lo $hi" "$bin $log $lo $hi" \
+  -n "stampcut -m $(basename "$traced") $lo $hi" "$bin -m $traced $lo $hi"
+medians "$work/narrow-traced.csv"
+for f in "$log" "$traced"; do
+  strace -e trace=openat,read,pread64 -o "$work/traced.strace" "$bin" -m "$f" \
+    "$lo" "$hi" >/dev/null
+  read -r count bytes _ < <(log_reads "$f" "$work/traced.strace")
+  echo "  $(basename "$f") -m: $count reads of the log, $bytes bytes"
+done
+target "narrow query -m with traces, x without" \
+  "$(ratio "$work/narrow-traced.csv" 1 2)" 2
 
 echo "== narrow query, cold: bytes the device delivered (largest of 3 runs)"
 delivered=0
