@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
