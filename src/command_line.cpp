@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,18 +106,35 @@ const compression *compression_of(FILE *in) {
   return nullptr;
 }
 
+// text as one word of a shell command: as it is when the shell takes it
+// so, else in single quotes.
+std::string shell_word(const char *text) {
+  static constexpr char plain[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+      "0123456789_-./:,+=@%";
+  if (*text != '\0' && text[std::strspn(text, plain)] == '\0')
+    return text;
+  std::string word = "'";
+  for (; *text != '\0'; ++text)
+    word += *text == '\'' ? std::string("'\\''") : std::string(1, *text);
+  return word + "'";
+}
+
 // A compressed file is read as text, and prints binary fragments or
-// nothing: say how to read it, with the bounds as they were typed.
+// nothing: say how to read it, with the option and the bounds as they were
+// typed, in a command that can be pasted.
 void note_compressed(FILE *in, const run_args *args) {
   const compression *c = compression_of(in);
   if (c == nullptr)
     return;
-  std::fprintf(stderr,
-               "stampcut: %s: compressed (%s): %s %s | stampcut /dev/stdin "
-               "%s%s%s\n",
-               args->file, c->name, c->tool, args->file, args->start_text,
-               args->end_text != nullptr ? " " : "",
-               args->end_text != nullptr ? args->end_text : "");
+  std::string command = std::string(c->tool) + " " + shell_word(args->file) +
+                        " | stampcut " +
+                        (args->how == cutting::lines ? "-m " : "") +
+                        "/dev/stdin " + shell_word(args->start_text);
+  if (args->end_text != nullptr)
+    command += " " + shell_word(args->end_text);
+  std::fprintf(stderr, "stampcut: %s: compressed (%s): %s\n", args->file,
+               c->name, command.c_str());
 }
 
 } // namespace

@@ -264,6 +264,12 @@ TEST_F(Scan, CutIntoLinesTracesGoWithTheirLine) {
       EXPECT_EQ(r.status, 0) << c.what;
     }
   }
+  // A compressed file's note keeps the option in the command it gives.
+  write("log", "\x1f\x8b" + a);
+  EXPECT_EQ(run("-m log " + s).err,
+            "stampcut: log: compressed (gzip): zcat log | stampcut -m "
+            "/dev/stdin " +
+                s + "\n");
   // "--" ends the options: a file may be named -m.
   write("-m", a + b);
   EXPECT_EQ(run("-- -m " + s).out, a + b);
@@ -357,8 +363,10 @@ TEST_F(CommandLine, BoundsConvertWithAutomaticBase) {
            log,
        "8 16", lines({9, 16}),
        compressed + "(xz): xzcat log | stampcut /dev/stdin 8 16\n"},
-      {"zstd", "\x28\xb5\x2f\xfd\n" + log, "8", lines({9, 16, 17}),
-       compressed + "(zstd): zstdcat log | stampcut /dev/stdin 8\n"},
+      {"zstd, a bound quoted for the shell", "\x28\xb5\x2f\xfd\n" + log,
+       "8 \"at noon's\"", lines({9, 16, 17}),
+       read_as("END", "at noon's", 0) + compressed +
+           "(zstd): zstdcat log | stampcut /dev/stdin 8 'at noon'\\''s'\n"},
       {"BZh without a block size is text", "BZhang\n" + log, "8",
        lines({9, 16, 17})},
       {"a pipe is not read ahead", gz, "8", lines({9, 16, 17}), "", "cat log"},
