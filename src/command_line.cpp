@@ -72,10 +72,9 @@ void note_bound(const char *which, const char *text, uint64_t value) {
   if (t >= 0)
     std::snprintf(as_time, sizeof as_time, "; as a time under TZ it is %lld",
                   static_cast<long long>(t));
-  std::fprintf(stderr,
-               "stampcut: %s \"%s\" is read as %llu: bounds are seconds since "
-               "the epoch%s\n",
-               which, shown, static_cast<unsigned long long>(value), as_time);
+  say("stampcut: %s \"%s\" is read as %llu: bounds are seconds since "
+      "the epoch%s\n",
+      which, shown, static_cast<unsigned long long>(value), as_time);
 }
 
 // Bounds swapped, or mistyped: no time is later than START and not later
@@ -83,11 +82,10 @@ void note_bound(const char *which, const char *text, uint64_t value) {
 void note_empty_interval(const run_args *args) {
   if (args->end == 0 || args->end >= args->start)
     return;
-  std::fprintf(stderr,
-               "stampcut: END %llu is before START %llu: nothing can be "
-               "selected\n",
-               static_cast<unsigned long long>(args->end),
-               static_cast<unsigned long long>(args->start));
+  say("stampcut: END %llu is before START %llu: nothing can be "
+      "selected\n",
+      static_cast<unsigned long long>(args->end),
+      static_cast<unsigned long long>(args->start));
 }
 
 // The compression that a regular file's first bytes announce, or nullptr.
@@ -133,8 +131,8 @@ void note_compressed(FILE *in, const run_args *args) {
                         "/dev/stdin " + shell_word(args->start_text);
   if (args->end_text != nullptr)
     command += " " + shell_word(args->end_text);
-  std::fprintf(stderr, "stampcut: %s: compressed (%s): %s\n", args->file,
-               c->name, command.c_str());
+  say("stampcut: %s: compressed (%s): %s\n", args->file, c->name,
+      command.c_str());
 }
 
 } // namespace

@@ -12,6 +12,41 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+bool write_all(FILE *out, const char *data, std::size_t size) {
+  int fd = fileno(out);
+  if (fd < 0) // a stream a program made up, without a descriptor
+    return std::fwrite(data, 1, size, out) == size;
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n >= 0) {
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      pollfd ready = {fd, POLLOUT, 0};
+      if (poll(&ready, 1, -1) < 0 && errno != EINTR)
+        return false;
+    } else if (errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void say(const char *format, ...) {
+  char text[8192];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (n < 0)
+    return;
+  if (static_cast<std::size_t>(n) >= sizeof text) {
+    n = sizeof text - 1;
+    text[n - 1] = '\n'; // cut short, but still a line
+  }
+  write_all(stderr, text, static_cast<std::size_t>(n));
+}
+
 namespace {
 
 // Selected text leaves in writes of exactly this many bytes, but the last:
@@ -65,7 +100,7 @@ struct scan_state {
 };
 
 void report(const char *name, const char *reason) {
-  std::fprintf(stderr, "stampcut: %s: %s\n", name, reason);
+  say("stampcut: %s: %s\n", name, reason);
 }
 
 // Empties the area, which then holds the file's bytes from offset on.
@@ -112,28 +147,6 @@ step stop_at(scan_state *s, uint64_t offset, const char *p,
   return end_with(s, step::done,
                   "stopped at a line without a timestamp, byte %llu: %s",
                   static_cast<unsigned long long>(offset), text);
-}
-
-// Writes all size bytes at data, or fails with errno set. Neither a signal
-// nor a descriptor left non-blocking by the parent cuts the output short.
-bool write_all(FILE *out, const char *data, std::size_t size) {
-  int fd = fileno(out);
-  if (fd < 0) // a stream a program made up, without a descriptor
-    return std::fwrite(data, 1, size, out) == size;
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n >= 0) {
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      pollfd ready = {fd, POLLOUT, 0};
-      if (poll(&ready, 1, -1) < 0 && errno != EINTR)
-        return false;
-    } else if (errno != EINTR) {
-      return false;
-    }
-  }
-  return true;
 }
 
 step write_out(scan_state *s, const char *data, std::size_t size) {
@@ -239,10 +252,17 @@ step take_lines(scan_state *s, uint64_t start, uint64_t end) {
 // Reads up to count bytes to at, *n of them: more when some were read, done
 // at the end of the file, failed after a read error.
 step read_some(scan_state *s, char *at, std::size_t count, std::size_t *n) {
-  *n = std::fread(at, 1, count, s->in);
-  if (*n != 0)
-    return step::more;
-  return std::ferror(s->in) ? fail(s, errno) : step::done;
+  // A read that a signal interrupted before any byte came is made again.
+  for (;;) {
+    std::clearerr(s->in);
+    *n = std::fread(at, 1, count, s->in);
+    if (*n != 0)
+      return step::more;
+    if (!std::ferror(s->in))
+      return step::done;
+    if (errno != EINTR)
+      return fail(s, errno);
+  }
 }
 
 // Makes room for one more read: writes the whole pieces of the selected

@@ -117,6 +117,13 @@ uint64_t find_start(FILE *stream, uint64_t target, int *error,
 int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
                  FILE *out, cutting how = cutting::records);
 
+// Writes all size bytes at data to out, or fails with errno set. Neither a
+// signal nor a descriptor left non-blocking by the parent cuts it short.
+bool write_all(FILE *out, const char *data, std::size_t size);
+
+// Writes a message to standard error in one piece, as write_all writes.
+__attribute__((format(printf, 1, 2))) void say(const char *format, ...);
+
 // Room for the first 60 bytes of a text as a message shows them.
 constexpr std::size_t escaped_size = 4 * 60 + 1;
 
