@@ -137,19 +137,6 @@ void note_compressed(FILE *in, const run_args *args) {
 
 } // namespace
 
-void escape(const char *p, std::size_t length, char (&out)[escaped_size]) {
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < length && i < 60; ++i) {
-    unsigned char c = static_cast<unsigned char>(p[i]);
-    if (c >= 0x20 && c < 0x7f && c != '\\')
-      out[n++] = static_cast<char>(c);
-    else
-      n += static_cast<std::size_t>(std::snprintf(
-          out + n, sizeof out - n, c == '\\' ? "\\\\" : "\\x%02x", c));
-  }
-  out[n] = '\0';
-}
-
 bool read_command_line(int argc, char **argv, run_args *args) {
   args->how = cutting::records;
   // Options stand before FILE only, and "--" ends them: any other first

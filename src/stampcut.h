@@ -124,6 +124,9 @@ bool write_all(FILE *out, const char *data, std::size_t size);
 // Writes a message to standard error in one piece, as write_all writes.
 __attribute__((format(printf, 1, 2))) void say(const char *format, ...);
 
+// Says "stampcut: NAME: REASON" on standard error.
+void report(const char *name, const char *reason);
+
 // Room for the first 60 bytes of a text as a message shows them.
 constexpr std::size_t escaped_size = 4 * 60 + 1;
 

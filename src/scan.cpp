@@ -1,0 +1,451 @@
+// Record scan: reads the log forward from where the search left it and
+// writes the records, or whole lines, that fall inside the interval.
+#include "stampcut.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Selected text leaves in writes of exactly this many bytes, but the last:
+// a pipe holds 64 KiB, and a larger write would be split in two, each half
+// waiting on the reader.
+constexpr std::size_t write_size = std::size_t{1} << 16;
+// Each refill reads at least this much, straight into the scan's buffer: a
+// read(2) a window cost the kernel as much again as the copy it made. The
+// window still bounds how a record is cut and timed.
+constexpr std::size_t read_size = std::size_t{1} << 16;
+// The scan's buffer holds selected text not yet written (less than
+// write_size), an incomplete record (less than a window) and one more read
+// (read_size or more).
+constexpr std::size_t area_size = write_size + window_size + read_size;
+
+enum class step { more, done, failed };
+
+struct scan_state;
+
+// One way of cutting the log: where a piece ends, how the complete pieces
+// in the area are taken, and how one that fills a whole window is.
+struct cutter {
+  char *(*find_end)(char *p, char *end);
+  step (*take)(scan_state *s, uint64_t start, uint64_t end);
+  step (*take_long)(scan_state *s, uint64_t start, uint64_t end);
+};
+
+// Where a scan stands: the open input, what has been read of it and the
+// selected records that wait in the same buffer to be written.
+struct scan_state {
+  FILE *in;
+  const char *name;
+  FILE *out;
+  char area[area_size + 1]; // the last byte is never written
+  std::size_t fill;         // valid bytes at the front of area
+  std::size_t pos;          // first byte not yet taken
+  // [out_begin, out_end) holds the selected records taken so far, each with
+  // an LF, not yet written; out_end <= pos.
+  std::size_t out_begin, out_end;
+  uint64_t base; // area[i] is the file's byte base + i, for every i >= pos
+  date_memo memo;
+  const cutter *cut;
+  // Whether the last line with a time was selected, and with it the lines
+  // without one that follow it (cutting::lines).
+  bool line_selected;
+  // Why the scan ended before its bounds or the file's end (a read error,
+  // a changed file, the note for a record without a time), said about the
+  // input only once the records taken before it are written; or empty.
+  char said[512];
+  bool out_failed; // a write failed, was reported, and nothing more goes out
+};
+
+// Empties the area, which then holds the file's bytes from offset on.
+void restart_at(scan_state *s, uint64_t offset) {
+  s->base = offset;
+  s->fill = s->pos = s->out_begin = s->out_end = 0;
+}
+
+// Keeps what is to be said about the input when the scan has ended; r is
+// how it ends.
+__attribute__((format(printf, 3, 4))) step end_with(scan_state *s, step r,
+                                                    const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(s->said, sizeof s->said, format, args);
+  va_end(args);
+  return r;
+}
+
+step fail(scan_state *s, int error) {
+  return end_with(s, step::failed, "%s", std::strerror(error));
+}
+
+step file_changed(scan_state *s) {
+  return end_with(s, step::failed, "file changed while being read");
+}
+
+// Time of the record [p, cut). The parse sees the record's own bytes only.
+int64_t record_time(char *p, char *cut, date_memo *memo) {
+  char saved = *cut;
+  *cut = '\0';
+  int64_t t = parse_date(p, memo);
+  *cut = saved;
+  return t;
+}
+
+// A bounded run ends at a record without a time as if it were later than
+// the end, though records of the interval may follow: say where, once. The
+// record is length bytes at p, from the file's byte offset on.
+step stop_at(scan_state *s, uint64_t offset, const char *p,
+             std::size_t length) {
+  char text[escaped_size];
+  escape(p, length, text);
+  return end_with(s, step::done,
+                  "stopped at a line without a timestamp, byte %llu: %s",
+                  static_cast<unsigned long long>(offset), text);
+}
+
+step write_out(scan_state *s, const char *data, std::size_t size) {
+  if (write_all(s->out, data, size))
+    return step::more;
+  report("standard output", std::strerror(errno));
+  s->out_failed = true;
+  return step::failed;
+}
+
+// Writes the whole pieces of the selected text; less than one is left.
+step write_pieces(scan_state *s) {
+  for (; s->out_end - s->out_begin >= write_size; s->out_begin += write_size)
+    if (write_out(s, s->area + s->out_begin, write_size) == step::failed)
+      return step::failed;
+  return step::more;
+}
+
+// Writes the selected text not yet written.
+step write_pending(scan_state *s) {
+  step r = write_pieces(s);
+  if (r != step::failed)
+    r = write_out(s, s->area + s->out_begin, s->out_end - s->out_begin);
+  s->out_begin = s->out_end = s->pos;
+  return r;
+}
+
+// Appends the record [b, e) of the area, its LF included, to the selected
+// text not yet written. Bytes passed over between records (a CR's LF, text
+// before a digit) are closed up, so the text goes out in one piece. A
+// piece leaves as soon as it is whole: a pipe's reader then works on it
+// while the scan goes on through the read, not after it.
+step append_record(scan_state *s, std::size_t b, std::size_t e) {
+  if (s->out_begin == s->out_end)
+    s->out_begin = s->out_end = b;
+  if (b != s->out_end)
+    std::memmove(s->area + s->out_end, s->area + b, e - b);
+  s->out_end += e - b;
+  return s->out_end - s->out_begin >= write_size ? write_pieces(s) : step::more;
+}
+
+// Takes every complete record in the area. On return [pos, fill) holds at
+// most one incomplete record, starting at a digit.
+step take_records(scan_state *s, uint64_t start, uint64_t end) {
+  char *limit = s->area + s->fill;
+  // The first CR at or after the record being taken, or limit: most logs
+  // have none, and one search then serves the whole read.
+  char *cr = find_byte(s->area + s->pos, limit, '\r');
+  for (;;) {
+    char *p = find_digit(s->area + s->pos, limit);
+    if (cr < p)
+      cr = find_byte(p, limit, '\r');
+    char *e = find_byte(p, cr, '\n');
+    if (e == limit) {
+      s->pos = static_cast<std::size_t>(p - s->area);
+      return step::more;
+    }
+    int64_t t = record_time(p, timed_end(p, e), &s->memo);
+    if (end != 0 && later(t, end))
+      return t != -1 ? step::done
+                     : stop_at(s, s->base + (p - s->area), p,
+                               static_cast<std::size_t>(e - p));
+    *e = '\n'; // the byte that follows the record in the output
+    s->pos = static_cast<std::size_t>(e + 1 - s->area);
+    if (later(t, start) &&
+        append_record(s, static_cast<std::size_t>(p - s->area), s->pos) ==
+            step::failed)
+      return step::failed;
+  }
+}
+
+// Notes whether a line of time t is selected, and with it the lines
+// without a time after it; or says that it ends the run. A line without a
+// time (-1) goes with the line before it and never ends the run.
+bool ends_at_line(scan_state *s, int64_t t, uint64_t start, uint64_t end) {
+  if (t == -1)
+    return false;
+  if (end != 0 && later(t, end))
+    return true;
+  s->line_selected = later(t, start);
+  return false;
+}
+
+// Takes every complete line in the area, as take_records takes records.
+// On return [pos, fill) holds at most one incomplete line.
+step take_lines(scan_state *s, uint64_t start, uint64_t end) {
+  char *limit = s->area + s->fill;
+  for (;;) {
+    char *p = s->area + s->pos;
+    char *e = find_byte(p, limit, '\n');
+    if (e == limit)
+      return step::more;
+    if (ends_at_line(s, line_time(p, e, &s->memo), start, end))
+      return step::done;
+    s->pos = static_cast<std::size_t>(e + 1 - s->area);
+    if (s->line_selected &&
+        append_record(s, static_cast<std::size_t>(p - s->area), s->pos) ==
+            step::failed)
+      return step::failed;
+  }
+}
+
+// Reads up to count bytes to at, *n of them: more when some were read, done
+// at the end of the file, failed after a read error.
+step read_some(scan_state *s, char *at, std::size_t count, std::size_t *n) {
+  // A read that a signal interrupted before any byte came is made again.
+  for (;;) {
+    std::clearerr(s->in);
+    *n = std::fread(at, 1, count, s->in);
+    if (*n != 0)
+      return step::more;
+    if (!std::ferror(s->in))
+      return step::done;
+    if (errno != EINTR)
+      return fail(s, errno);
+  }
+}
+
+// Makes room for one more read: writes the whole pieces of the selected
+// text, and moves what is still needed to the front.
+step make_room(scan_state *s) {
+  if (write_pieces(s) == step::failed)
+    return step::failed;
+  std::size_t kept = s->out_end - s->out_begin;
+  std::memmove(s->area, s->area + s->out_begin, kept);
+  std::memmove(s->area + kept, s->area + s->pos, s->fill - s->pos);
+  s->base += s->pos - kept;
+  s->fill -= s->pos - kept;
+  s->out_begin = 0;
+  s->out_end = s->pos = kept;
+  return step::more;
+}
+
+// Reads the next piece of the file after what the area holds.
+step refill(scan_state *s) {
+  if (s->fill + read_size > area_size && make_room(s) == step::failed)
+    return step::failed;
+  std::size_t n;
+  step r = read_some(s, s->area + s->fill, area_size - s->fill, &n);
+  s->fill += n;
+  return r;
+}
+
+bool is_regular(FILE *stream) {
+  struct stat st;
+  int fd = fileno(stream);
+  return fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Reads on past the record at pos, whose terminator is not in the area yet,
+// until that terminator. held, when given, gets the bytes that leave the
+// area on the way. more: the area holds the last read, with pos just past
+// the terminator, and the record's length has been added to *length; done
+// when the file ends first.
+step skip_to_terminator(scan_state *s, std::string *held, uint64_t *length) {
+  for (;;) {
+    if (held != nullptr)
+      held->append(s->area + s->pos, s->fill - s->pos);
+    *length += s->fill - s->pos;
+    restart_at(s, s->base + s->fill);
+    step r = read_some(s, s->area, area_size, &s->fill);
+    if (r != step::more)
+      return r;
+    char *e = s->cut->find_end(s->area, s->area + s->fill);
+    if (e != s->area + s->fill) {
+      *length += static_cast<uint64_t>(e - s->area);
+      s->pos = s->out_begin = s->out_end =
+          static_cast<std::size_t>(e + 1 - s->area);
+      return step::more;
+    }
+  }
+}
+
+// Passes over the long record at pos to just past its terminator; *first
+// gets its offset and *length its length.
+step pass_record(scan_state *s, uint64_t *first, uint64_t *length) {
+  *first = s->base + s->pos;
+  *length = 0;
+  return skip_to_terminator(s, nullptr, length);
+}
+
+// Copies the record of length bytes at first, and the terminator that
+// follows it as an LF, from the file to the output, a read at a time. The
+// file must still hold them: a record is written whole or the run fails.
+// Leaves the stream just past the terminator.
+step copy_back(scan_state *s, uint64_t first, uint64_t length) {
+  if (fseeko(s->in, static_cast<off_t>(first), SEEK_SET) != 0)
+    return fail(s, errno);
+  uint64_t left = length + 1;
+  while (left > 0) {
+    std::size_t got = 0;
+    while (got < write_size && left > 0) {
+      std::size_t want = left < write_size - got ? left : write_size - got;
+      std::size_t n;
+      step r = read_some(s, s->area + got, want, &n);
+      if (r != step::more)
+        return r == step::done ? file_changed(s) : r;
+      got += n;
+      left -= n;
+    }
+    // No terminator within the record, and one right after it.
+    char *stop = s->area + got - (left == 0 ? 1 : 0);
+    if (s->cut->find_end(s->area, stop) != stop)
+      return file_changed(s);
+    if (left == 0) {
+      if (s->cut->find_end(stop, stop + 1) != stop)
+        return file_changed(s);
+      *stop = '\n';
+    }
+    if (write_out(s, s->area, got) == step::failed)
+      return step::failed;
+  }
+  restart_at(s, first + length + 1);
+  return step::more;
+}
+
+// Writes a selected long record of a regular file: read again for the
+// copy, so that memory stays fixed.
+step copy_long_record(scan_state *s) {
+  uint64_t first, length;
+  step r = pass_record(s, &first, &length);
+  return r == step::more ? copy_back(s, first, length) : r;
+}
+
+// Writes a selected long record of input that cannot be read twice, held
+// in memory while it is read to its end.
+step hold_long_record(scan_state *s) {
+  try {
+    std::string held;
+    uint64_t length = 0;
+    step r = skip_to_terminator(s, &held, &length);
+    if (r != step::more)
+      return r;
+    held.append(s->area, s->pos - 1);
+    held.push_back('\n');
+    return write_out(s, held.data(), held.size());
+  } catch (const std::bad_alloc &) {
+    return fail(s, ENOMEM);
+  }
+}
+
+// Passes over the long record at pos, or writes it whole when selected.
+step take_whole(scan_state *s, bool selected) {
+  if (!selected) {
+    uint64_t first, length;
+    return pass_record(s, &first, &length);
+  }
+  return is_regular(s->in) ? copy_long_record(s) : hold_long_record(s);
+}
+
+// A long record without a time ends a bounded run as a short one does, but
+// only once it is known to end: a last line still being written is no
+// record, and earns no note.
+step stop_at_long_record(scan_state *s) {
+  char head[60];
+  std::memcpy(head, s->area + s->pos, sizeof head);
+  uint64_t first, length;
+  step r = pass_record(s, &first, &length);
+  return r == step::more ? stop_at(s, first, head, sizeof head) : r;
+}
+
+// A record that fills a whole window, its terminator further on: timed by
+// its first window, and written whole, but only once its terminator is
+// known to follow.
+step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
+  char *p = s->area + s->pos;
+  int64_t t = record_time(p, timed_end(p, s->area + s->fill), &s->memo);
+  bool stops = end != 0 && later(t, end);
+  if (stops && t != -1)
+    return step::done;
+  // The selected text before the record goes out first; the area is then
+  // free for the record's own reads.
+  if (write_pending(s) == step::failed)
+    return step::failed;
+  return stops ? stop_at_long_record(s) : take_whole(s, later(t, start));
+}
+
+// A line that fills a whole window, its LF further on, under
+// cutting::lines: timed by its first window, and written whole when it or
+// the line it goes with is selected.
+step take_long_line(scan_state *s, uint64_t start, uint64_t end) {
+  char *p = s->area + s->pos;
+  if (ends_at_line(s, line_time(p, s->area + s->fill, &s->memo), start, end))
+    return step::done;
+  if (write_pending(s) == step::failed)
+    return step::failed;
+  return take_whole(s, s->line_selected);
+}
+
+char *find_lf(char *p, char *end) {
+  return find_byte(p, end, '\n');
+}
+
+constexpr cutter record_cutter = {find_record_end, take_records,
+                                  take_long_record};
+constexpr cutter line_cutter = {find_lf, take_lines, take_long_line};
+
+// Runs the scan to its end: the end bound, the end of the file, or an error.
+step scan(scan_state *s, uint64_t start, uint64_t end) {
+  for (;;) {
+    step r = s->cut->take(s, start, end);
+    if (r == step::more)
+      r = s->fill - s->pos >= window_size ? s->cut->take_long(s, start, end)
+                                          : refill(s);
+    if (r != step::more)
+      return r;
+  }
+}
+
+} // namespace
+
+int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
+                 FILE *out, cutting how) {
+  // Cleared whole, once, so that no byte of the buffer is read before it is
+  // written.
+  scan_state s{};
+  s.in = in;
+  s.name = name;
+  s.out = out;
+  s.cut = how == cutting::lines ? &line_cutter : &record_cutter;
+  // Lines before the first with a time go with none, as if with a line
+  // before every time.
+  s.line_selected = start == 0;
+  off_t at = ftello(in);
+  restart_at(&s, at > 0 ? static_cast<uint64_t>(at) : 0);
+  // From here on the file is read straight through.
+  posix_fadvise(fileno(in), at > 0 ? at : 0, 0, POSIX_FADV_SEQUENTIAL);
+
+  step r = scan(&s, start, end);
+  // The records taken before the scan ended are written, unless writing
+  // failed already; only then is it said why the scan ended.
+  if (!s.out_failed)
+    write_pending(&s);
+  std::fclose(in);
+  if (std::fflush(out) != 0 && !s.out_failed) {
+    report("standard output", std::strerror(errno != 0 ? errno : EIO));
+    s.out_failed = true;
+  }
+  if (s.said[0] != '\0')
+    report(name, s.said);
+  return r == step::failed || s.out_failed ? -1 : 0;
+}
