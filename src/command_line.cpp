@@ -5,9 +5,11 @@
 #include "stampcut.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <getopt.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -125,47 +127,128 @@ void note_compressed(FILE *in, const run_args *args) {
   const compression *c = compression_of(in);
   if (c == nullptr)
     return;
-  std::string command = std::string(c->tool) + " " + shell_word(args->file) +
-                        " | stampcut " +
-                        (args->how == cutting::lines ? "-m " : "") +
-                        "/dev/stdin " + shell_word(args->start_text);
+  std::string command =
+      std::string(c->tool) + " " + shell_word(args->file) + " | stampcut ";
+  if (args->format_text != nullptr)
+    command += "-f " + shell_word(args->format_text) + " ";
+  else if (args->how == cutting::lines)
+    command += "-m ";
+  command += "/dev/stdin " + shell_word(args->start_text);
   if (args->end_text != nullptr)
     command += " " + shell_word(args->end_text);
   say("stampcut: %s: compressed (%s): %s\n", args->file, c->name,
       command.c_str());
 }
 
+constexpr char usage_text[] =
+    "Syntax: stampcut [file] [start unix ts] [end unix ts]. "
+    "minimum 2 arguments. \n";
+
+// Writes text to standard output; says why when that fails.
+bool write_out(const char *text) {
+  if (write_all(stdout, text, std::strlen(text)))
+    return true;
+  report("standard output", std::strerror(errno));
+  return false;
+}
+
+bool write_help() {
+  return write_out(usage_text) &&
+         write_out("  -m, --multiline      cut FILE into whole lines; a line "
+                   "without a time goes\n"
+                   "                       with the line before it\n"
+                   "  -f, --format=FORMAT  find each line's time as FORMAT "
+                   "describes it (implies -m)\n"
+                   "  -h, --help           write this help and exit\n"
+                   "      --version        write the version and exit\n");
+}
+
+bool write_version() {
+  return write_out("stampcut " STAMPCUT_VERSION "\n");
+}
+
 } // namespace
 
-bool read_command_line(int argc, char **argv, run_args *args) {
+command read_command_line(int argc, char **argv, run_args *args) {
+  enum { version = 1 };
+  static const option options[] = {
+      {"multiline", no_argument, nullptr, 'm'},
+      {"format", required_argument, nullptr, 'f'},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, version},
+      {nullptr, 0, nullptr, 0},
+  };
   args->how = cutting::records;
-  // Options stand before FILE only, and "--" ends them: any other first
-  // argument is FILE, as it always was.
-  int i = 1;
-  for (; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-m") == 0 ||
-        std::strcmp(argv[i], "--multiline") == 0) {
-      args->how = cutting::lines;
-    } else {
-      i += std::strcmp(argv[i], "--") == 0 ? 1 : 0;
+  args->format_text = nullptr;
+  // "+": options stand before FILE only, and "--" ends them. ":": a
+  // missing argument is told apart from an unknown option.
+  opterr = 0;
+  optind = 0;
+  for (;;) {
+    // The argument being read, to name a long option by what was typed.
+    const char *typed = argv[optind > 0 ? optind : 1];
+    int c = getopt_long(argc, argv, "+:mf:h", options, nullptr);
+    if (c == -1)
       break;
+    bool long_option = typed != nullptr && std::strncmp(typed, "--", 2) == 0;
+    std::string name = long_option
+                           ? std::string(typed, std::strcspn(typed, "="))
+                           : std::string("-") + static_cast<char>(optopt);
+    switch (c) {
+    case 'm':
+      args->how = cutting::lines;
+      break;
+    case 'f':
+      args->how = cutting::lines;
+      args->format_text = optarg;
+      break;
+    case 'h':
+      return write_help() ? command::finished : command::failed;
+    case version:
+      return write_version() ? command::finished : command::failed;
+    case ':':
+      say("stampcut: option %s needs an argument\n", name.c_str());
+      return command::failed;
+    default:
+      if (long_option && optopt != 0)
+        say("stampcut: option %s takes no argument\n", name.c_str());
+      else
+        say("stampcut: unknown option %s\n", name.c_str());
+      return command::failed;
     }
   }
-  if (argc - i < 2)
-    return false;
-  args->file = argv[i];
-  args->start_text = argv[i + 1];
-  args->end_text = argc - i > 2 ? argv[i + 2] : nullptr;
+  if (argc - optind < 2)
+    return command::usage;
+  char **operand = argv + optind;
+  args->file = operand[0];
+  args->start_text = operand[1];
+  args->end_text = argc - optind > 2 ? operand[2] : nullptr;
+  // Arguments after END are ignored; one that looks like an option was
+  // most likely meant as one.
+  for (char **extra = operand + 3; extra < argv + argc; ++extra)
+    if ((*extra)[0] == '-' && (is_letter((*extra)[1]) || (*extra)[1] == '-')) {
+      say("stampcut: \"%s\" after the bounds is ignored: options go before "
+          "FILE\n",
+          *extra);
+      break;
+    }
+  if (args->format_text != nullptr) {
+    char why[why_size];
+    if (!compile_format(args->format_text, &args->format, why)) {
+      char shown[escaped_size];
+      escape(args->format_text, std::strlen(args->format_text), shown);
+      say("stampcut: FORMAT \"%s\": %s\n", shown, why);
+      return command::failed;
+    }
+  }
   args->start = std::strtoull(args->start_text, nullptr, 0);
   args->end =
       args->end_text != nullptr ? std::strtoull(args->end_text, nullptr, 0) : 0;
-  return true;
+  return command::run;
 }
 
 void write_usage() {
-  std::fputs("Syntax: stampcut [file] [start unix ts] [end unix ts]. "
-             "minimum 2 arguments. \n",
-             stdout);
+  std::fputs(usage_text, stdout);
 }
 
 void note_mistakes(FILE *in, const run_args *args) {

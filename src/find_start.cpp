@@ -43,7 +43,7 @@ struct probed {
 
 // The line at line, parsed from its first byte but timed only when every
 // byte that the scan would time its record by has been read.
-probed first_line(char *line, char *end) {
+probed first_line(char *line, char *end, const stamp_format *) {
   char *stop = find_record_end(line, end);
   char *digit = find_digit(line, stop);
   if (stop == end && end - digit < static_cast<long>(window_size))
@@ -55,12 +55,12 @@ probed first_line(char *line, char *end) {
 // The first line from line on that has a time; lines without one belong to
 // a line before them, and are passed over. A line that runs past the read
 // is timed by its first window when the read holds that much of it.
-probed first_timed_line(char *line, char *end) {
+probed first_timed_line(char *line, char *end, const stamp_format *format) {
   for (;;) {
     char *lf = find_byte(line, end, '\n');
     if (lf == end && end - line < static_cast<long>(window_size))
       return {line, -1, true};
-    int64_t t = line_time(line, lf);
+    int64_t t = line_time(line, lf, format);
     if (t != -1)
       return {line, t, false};
     if (lf == end)
@@ -72,8 +72,9 @@ probed first_timed_line(char *line, char *end) {
 } // namespace
 
 int64_t read_date_forwards(FILE *stream, uint64_t offset, cutting how,
-                           uint64_t *line, int *error) {
-  probed (*find)(char *, char *) =
+                           const stamp_format *format, uint64_t *line,
+                           int *error) {
+  probed (*find)(char *, char *, const stamp_format *) =
       how == cutting::lines ? first_timed_line : first_line;
   char buf[window_size + 1] = {};
   long n = read_at(stream, offset, buf, error);
@@ -82,7 +83,7 @@ int64_t read_date_forwards(FILE *stream, uint64_t offset, cutting how,
   char *first = find_byte(buf, buf + n, '\n') + 1;
   if (first > buf + n)
     return -1;
-  probed p = find(first, buf + n);
+  probed p = find(first, buf + n, format);
   if (p.cut) {
     // The file ends inside the line, which is then no line (the scan never
     // writes it), or the line goes on past the read and gets one of its
@@ -93,7 +94,7 @@ int64_t read_date_forwards(FILE *stream, uint64_t offset, cutting how,
     n = read_at(stream, offset, buf, error);
     if (n <= 0)
       return -1;
-    p = find(buf, buf + n);
+    p = find(buf, buf + n, format);
     if (p.cut)
       return -1;
   }
@@ -103,14 +104,14 @@ int64_t read_date_forwards(FILE *stream, uint64_t offset, cutting how,
 }
 
 uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target,
-                     cutting how, int *error) {
+                     cutting how, const stamp_format *format, int *error) {
   // Invariant: lo is the first offset or a probe whose line is at or before
   // target; every probe at or after hi gave a line later than target or none.
   for (;;) {
     uint64_t mid = lo + (hi - lo) / 2;
     if (mid == lo)
       return lo;
-    int64_t t = read_date_forwards(stream, mid, how, nullptr, error);
+    int64_t t = read_date_forwards(stream, mid, how, format, nullptr, error);
     if (*error != 0)
       return lo;
     if (t < 0 || later(t, target))
@@ -122,7 +123,8 @@ uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target,
   }
 }
 
-uint64_t find_start(FILE *stream, uint64_t target, int *error, cutting how) {
+uint64_t find_start(FILE *stream, uint64_t target, int *error, cutting how,
+                    const stamp_format *format) {
   *error = 0;
   // A stream that cannot seek (a pipe, a terminal) is scanned from where it
   // stands; nothing has been read from it.
@@ -137,14 +139,14 @@ uint64_t find_start(FILE *stream, uint64_t target, int *error, cutting how) {
     // The probes read a window here and there: read-ahead would only pull
     // in what they never look at.
     posix_fadvise(fileno(stream), 0, 0, POSIX_FADV_RANDOM);
-    start =
-        binary_seek(stream, 0, static_cast<uint64_t>(size), target, how, error);
+    start = binary_seek(stream, 0, static_cast<uint64_t>(size), target, how,
+                        format, error);
     // The start is the line that the last probe at start reported. Were it
     // gone (the file changed under us), the first byte is the only start
     // known to be a line's.
     if (start != 0 && *error == 0) {
       uint64_t line = 0;
-      read_date_forwards(stream, start, how, &line, error);
+      read_date_forwards(stream, start, how, format, &line, error);
       start = line;
     }
   }

@@ -2,8 +2,10 @@
 // position it and the scan write the interval.
 #include "stampcut.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,21 +22,47 @@ bool writes_to_itself(FILE *in) {
          a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// The time a reading without a year is placed against: the file's last
+// change, which a log's last line is written shortly before; for anything
+// else, now.
+int64_t reference_time(FILE *in) {
+  struct stat st;
+  if (fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode))
+    return static_cast<int64_t>(st.st_mtime);
+  return static_cast<int64_t>(std::time(nullptr));
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   run_args args;
-  if (!read_command_line(argc, argv, &args)) {
+  switch (read_command_line(argc, argv, &args)) {
+  case command::run:
+    break;
+  case command::usage:
     write_usage();
     return -1;
-  }
-  FILE *in = std::fopen(args.file, "r");
-  if (in == nullptr)
+  case command::finished:
+    return 0;
+  case command::failed:
     return -1;
+  }
+  // "-" is standard input, as for other tools; "./-" names a file.
+  bool standard_input = std::strcmp(args.file, "-") == 0;
+  FILE *in = standard_input ? stdin : std::fopen(args.file, "r");
+  if (in == nullptr) {
+    report(args.file, std::strerror(errno));
+    return -1;
+  }
   if (writes_to_itself(in)) {
     report(args.file, "input file is also the output");
     std::fclose(in);
     return -1;
+  }
+  const stamp_format *format = nullptr;
+  if (args.format_text != nullptr) {
+    set_reference(&args.format, reference_time(in));
+    format = &args.format;
   }
   note_mistakes(in, &args);
   // Every read goes straight to the file, so nothing is read ahead of what
@@ -42,11 +70,12 @@ int main(int argc, char **argv) {
   std::setvbuf(in, nullptr, _IONBF, 0);
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   int error;
-  find_start(in, args.start, &error, args.how);
+  find_start(in, args.start, &error, args.how, format);
   if (error != 0) {
     report(args.file, std::strerror(error));
     std::fclose(in);
     return -1;
   }
-  return scan_records(in, args.file, args.start, args.end, stdout, args.how);
+  return scan_records(in, args.file, args.start, args.end, stdout, args.how,
+                      format);
 }

@@ -1,5 +1,6 @@
-// Timestamp parser: the one place where text becomes a time value, so that
-// the search and the scan order lines by the same rule.
+// Timestamp parser: the default mode's stamp, and the conversion of a clock
+// reading as local standard time that every mode shares, so that the same
+// reading gives the same time whichever way it was found.
 #include "stampcut.h"
 
 #include <climits>
@@ -36,7 +37,7 @@ const char *scan_int(const char *s, int *out) {
 }
 
 struct fields {
-  int year, month, day, hour, minute, second;
+  clock_reading clock;
   const char *seconds; // where the seconds field begins
 };
 
@@ -44,8 +45,8 @@ struct fields {
 // after the seconds, or nullptr when any field is missing or overflows.
 const char *scan_fields(const char *text, fields *f) {
   static constexpr char separators[] = {'-', '-', 'T', ':', ':', '\0'};
-  int *field[] = {&f->year, &f->month,  &f->day,
-                  &f->hour, &f->minute, &f->second};
+  clock_reading &c = f->clock;
+  int *field[] = {&c.year, &c.month, &c.day, &c.hour, &c.minute, &c.second};
   const char *s = text;
   for (int i = 0; i < 6; ++i) {
     f->seconds = s;
@@ -55,20 +56,19 @@ const char *scan_fields(const char *text, fields *f) {
     if (separators[i] != '\0' && *s++ != separators[i])
       return nullptr;
   }
-  if (f->year < INT_MIN + 1900 || f->month < INT_MIN + 1)
+  if (c.year < INT_MIN + 1900 || c.month < INT_MIN + 1)
     return nullptr;
   return s;
 }
 
 // The clock reading as local standard time of TZ, exactly as mktime gives
 // it with every other field zero.
-int64_t local_time(int year, int month, int day, int hour, int minute,
-                   int second) {
+int64_t local_time(const clock_reading &c, int minute, int second) {
   std::tm tm{}; // tm_isdst 0: the clock reading is standard time
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
+  tm.tm_year = c.year - 1900;
+  tm.tm_mon = c.month - 1;
+  tm.tm_mday = c.day;
+  tm.tm_hour = c.hour;
   tm.tm_min = minute;
   tm.tm_sec = second;
   return std::mktime(&tm);
@@ -76,31 +76,8 @@ int64_t local_time(int year, int month, int day, int hour, int minute,
 
 // Whether the minute and second lie in their ranges, so that the time is
 // the hour's first second plus what they add.
-bool within_hour(const fields &f) {
-  return f.minute >= 0 && f.minute < 60 && f.second >= 0 && f.second < 60;
-}
-
-// local_time through the memo's hour. Within an hour whose first and last
-// second lie 3599 seconds apart no offset changes, so a minute and second
-// in range add to the hour's first second; any other hour or field goes to
-// the C library.
-int64_t convert(const fields &f, date_memo *memo) {
-  if (memo == nullptr || !within_hour(f))
-    return local_time(f.year, f.month, f.day, f.hour, f.minute, f.second);
-  if (!memo->has_hour || memo->year != f.year || memo->month != f.month ||
-      memo->day != f.day || memo->hour != f.hour) {
-    int64_t first = local_time(f.year, f.month, f.day, f.hour, 0, 0);
-    int64_t last = local_time(f.year, f.month, f.day, f.hour, 59, 59);
-    memo->has_hour = first != -1 && last - first == 3599;
-    if (!memo->has_hour)
-      return local_time(f.year, f.month, f.day, f.hour, f.minute, f.second);
-    memo->year = f.year;
-    memo->month = f.month;
-    memo->day = f.day;
-    memo->hour = f.hour;
-    memo->hour_time = first;
-  }
-  return memo->hour_time + f.minute * 60 + f.second;
+bool within_hour(const clock_reading &c) {
+  return c.minute >= 0 && c.minute < 60 && c.second >= 0 && c.second < 60;
 }
 
 // Parses text in full and, when memo is given, remembers its minute.
@@ -110,32 +87,68 @@ __attribute__((noinline)) int64_t parse_fully(const char *text,
   fields f;
   if (scan_fields(text, &f) == nullptr)
     return -1;
-  int64_t t = convert(f, memo);
+  int64_t t = standard_time(f.clock, memo);
   if (memo != nullptr) {
     // Only a time from the memo's linear hour goes on by one a second.
-    bool linear = memo->has_hour && within_hour(f);
-    std::size_t m = static_cast<std::size_t>(f.seconds - text);
-    memo->minute_length = linear && m <= sizeof memo->minute ? m : 0;
-    std::memcpy(memo->minute, text, memo->minute_length);
-    memo->minute_time = t - f.second;
+    bool linear = minute_is_linear(f.clock, memo);
+    remember_minute(memo, text,
+                    linear ? static_cast<std::size_t>(f.seconds - text) : 0,
+                    t - f.clock.second, 0, 59);
   }
   return t;
 }
 
 } // namespace
 
+// Within an hour whose first and last second lie 3599 seconds apart no
+// offset changes, so a minute and second in range add to the hour's first
+// second; any other hour or field goes to the C library.
+int64_t standard_time(const clock_reading &c, date_memo *memo) {
+  if (memo == nullptr || !within_hour(c))
+    return local_time(c, c.minute, c.second);
+  if (!memo->has_hour || memo->year != c.year || memo->month != c.month ||
+      memo->day != c.day || memo->hour != c.hour) {
+    int64_t first = local_time(c, 0, 0);
+    int64_t last = local_time(c, 59, 59);
+    memo->has_hour = first != -1 && last - first == 3599;
+    if (!memo->has_hour)
+      return local_time(c, c.minute, c.second);
+    memo->year = c.year;
+    memo->month = c.month;
+    memo->day = c.day;
+    memo->hour = c.hour;
+    memo->hour_time = first;
+  }
+  return memo->hour_time + c.minute * 60 + c.second;
+}
+
+bool minute_is_linear(const clock_reading &c, const date_memo *memo) {
+  // A reading in range went through the memo's hour, which holds it when
+  // that hour is linear.
+  return memo->has_hour && within_hour(c);
+}
+
+void remember_minute(date_memo *memo, const char *text, std::size_t length,
+                     int64_t minute_time, int first, int last) {
+  memo->minute_length = length <= sizeof memo->minute ? length : 0;
+  std::memcpy(memo->minute, text, memo->minute_length);
+  memo->minute_time = minute_time;
+  memo->first_second = first;
+  memo->last_second = last;
+}
+
 int64_t parse_date(const char *text, date_memo *memo) {
   // The same minute's text followed by one or two digits and a non-digit
-  // is read by the full parse as that minute and those seconds; seconds of
-  // 60 and more, and any other shape, take the full parse.
-  if (memo != nullptr && memo->minute_length != 0 &&
-      std::strncmp(text, memo->minute, memo->minute_length) == 0) {
+  // is read by the full parse as that minute and those seconds; seconds
+  // outside the memo's, and any other shape, take the full parse.
+  if (memo != nullptr && same_minute(memo, text)) {
     const char *s = text + memo->minute_length;
     if (is_digit(s[0])) {
       int second = s[0] - '0';
       if (is_digit(s[1]))
         second = second * 10 + (*++s - '0');
-      if (!is_digit(s[1]) && second < 60)
+      if (!is_digit(s[1]) && second >= memo->first_second &&
+          second <= memo->last_second)
         return memo->minute_time + second;
     }
   }

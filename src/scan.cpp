@@ -53,9 +53,11 @@ struct scan_state {
   uint64_t base; // area[i] is the file's byte base + i, for every i >= pos
   date_memo memo;
   const cutter *cut;
+  const stamp_format *format; // how lines are timed, or nullptr
   // Whether the last line with a time was selected, and with it the lines
   // without one that follow it (cutting::lines).
   bool line_selected;
+  bool timed; // whether any line had a time (cutting::lines)
   // Why the scan ended before its bounds or the file's end (a read error,
   // a changed file, the note for a record without a time), said about the
   // input only once the records taken before it are written; or empty.
@@ -105,7 +107,8 @@ step stop_at(scan_state *s, uint64_t offset, const char *p,
   char text[escaped_size];
   escape(p, length, text);
   return end_with(s, step::done,
-                  "stopped at a line without a timestamp, byte %llu: %s",
+                  "stopped at a line without a timestamp, byte %llu: %s "
+                  "(see -m and -f)",
                   static_cast<unsigned long long>(offset), text);
 }
 
@@ -184,6 +187,7 @@ step take_records(scan_state *s, uint64_t start, uint64_t end) {
 bool ends_at_line(scan_state *s, int64_t t, uint64_t start, uint64_t end) {
   if (t == -1)
     return false;
+  s->timed = true;
   if (end != 0 && later(t, end))
     return true;
   s->line_selected = later(t, start);
@@ -199,7 +203,7 @@ step take_lines(scan_state *s, uint64_t start, uint64_t end) {
     char *e = find_byte(p, limit, '\n');
     if (e == limit)
       return step::more;
-    if (ends_at_line(s, line_time(p, e, &s->memo), start, end))
+    if (ends_at_line(s, line_time(p, e, s->format, &s->memo), start, end))
       return step::done;
     s->pos = static_cast<std::size_t>(e + 1 - s->area);
     if (s->line_selected &&
@@ -389,7 +393,8 @@ step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
 // the line it goes with is selected.
 step take_long_line(scan_state *s, uint64_t start, uint64_t end) {
   char *p = s->area + s->pos;
-  if (ends_at_line(s, line_time(p, s->area + s->fill, &s->memo), start, end))
+  if (ends_at_line(s, line_time(p, s->area + s->fill, s->format, &s->memo),
+                   start, end))
     return step::done;
   if (write_pending(s) == step::failed)
     return step::failed;
@@ -419,7 +424,7 @@ step scan(scan_state *s, uint64_t start, uint64_t end) {
 } // namespace
 
 int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
-                 FILE *out, cutting how) {
+                 FILE *out, cutting how, const stamp_format *format) {
   // Cleared whole, once, so that no byte of the buffer is read before it is
   // written.
   scan_state s{};
@@ -427,15 +432,22 @@ int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
   s.name = name;
   s.out = out;
   s.cut = how == cutting::lines ? &line_cutter : &record_cutter;
+  s.format = format;
   // Lines before the first with a time go with none, as if with a line
   // before every time.
   s.line_selected = start == 0;
   off_t at = ftello(in);
-  restart_at(&s, at > 0 ? static_cast<uint64_t>(at) : 0);
+  const uint64_t first = at > 0 ? static_cast<uint64_t>(at) : 0;
+  restart_at(&s, first);
   // From here on the file is read straight through.
   posix_fadvise(fileno(in), at > 0 ? at : 0, 0, POSIX_FADV_SEQUENTIAL);
 
   step r = scan(&s, start, end);
+  // Whole lines went by and none had a time: the run printed all or
+  // nothing by no time at all, which looks like an empty interval.
+  if (r == step::done && how == cutting::lines && !s.timed &&
+      s.base + s.pos > first && s.said[0] == '\0')
+    end_with(&s, step::done, "no line has a timestamp stampcut reads (see -f)");
   // The records taken before the scan ended are written, unless writing
   // failed already; only then is it said why the scan ended.
   if (!s.out_failed)

@@ -16,6 +16,11 @@ inline bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// The ASCII letters, in either case.
+inline bool is_letter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
 // The first digit in [p, end), or end.
 inline char *find_digit(char *p, char *end) {
   while (p < end && !is_digit(*p))
@@ -53,20 +58,48 @@ inline bool later(int64_t t, uint64_t bound) {
   return static_cast<uint64_t>(t) > bound;
 }
 
-// What parse_date remembers between the calls of one caller, so that lines
+// What a caller's conversions remember between its calls, so that lines
 // of the same minute or hour cost little. Zero-initialise it before use.
 struct date_memo {
-  // The text of a parse up to its seconds field, read as a minute in which
-  // each second adds one to minute_time; none when the length is 0.
+  // The text of a match up to its seconds field, read as a minute in which
+  // each second from first_second to last_second adds one to minute_time;
+  // none when the length is 0.
   char minute[32];
   std::size_t minute_length;
   int64_t minute_time;
+  int first_second, last_second;
   // One local hour whose conversion is known to be linear: the fields as
   // read and the time of the hour's first second.
   bool has_hour;
   int year, month, day, hour;
   int64_t hour_time;
 };
+
+// Whether text begins with the memo's minute.
+inline bool same_minute(const date_memo *memo, const char *text) {
+  return memo->minute_length != 0 &&
+         std::strncmp(text, memo->minute, memo->minute_length) == 0;
+}
+
+// Remembers that the length bytes at text, followed by a second from first
+// to last, read as minute_time plus that second. Nothing when length is 0
+// or too long to keep.
+void remember_minute(date_memo *memo, const char *text, std::size_t length,
+                     int64_t minute_time, int first, int last);
+
+// A clock reading as written: month 1 to 12, the rest as read.
+struct clock_reading {
+  int year, month, day, hour, minute, second;
+};
+
+// The reading as local standard time of TZ, exactly as mktime gives it with
+// the daylight-saving flag 0; -1 when it cannot be converted. memo, when
+// given, only saves work.
+int64_t standard_time(const clock_reading &c, date_memo *memo);
+
+// Whether every second of c's minute converted by standard_time through
+// memo lies one after the other: memo's hour holds the minute.
+bool minute_is_linear(const clock_reading &c, const date_memo *memo);
 
 // Seconds since the epoch of the timestamp that begins text, a
 // zero-terminated string, read as local standard time; -1 when text does
@@ -79,43 +112,88 @@ enum class cutting {
   // A record runs from a digit to the next LF or CR and is timed there;
   // the search times a line from its first byte.
   records,
-  // Lines end at LF and are written whole. A line is timed by the first
-  // timestamp that begins a run of digits among its first stamp_reach
-  // bytes; a line without one goes with the timed line before it.
+  // Lines end at LF and are written whole. A line is timed by line_time;
+  // a line without a time goes with the timed line before it.
   lines,
 };
 
 constexpr std::size_t stamp_reach = 128;
 
-// Time of the line at line under cutting::lines, -1 when it has none. end
-// is its LF, or where what has been read of it ends, a window or more past
-// line. The parse sees no byte of the line past its first window.
-int64_t line_time(char *line, char *end, date_memo *memo = nullptr);
+// A timestamp format given with -f, compiled once into a fixed table of
+// steps that a line's bytes are matched against.
+constexpr std::size_t format_steps = 64;
+struct stamp_format {
+  unsigned char op[format_steps];
+  unsigned char arg[format_steps];
+  std::size_t steps;
+  // The step of the seconds that the minute memo stops before, when
+  // nothing after it sets a field; steps when there is none.
+  std::size_t memo_step;
+  // A format that begins with a literal byte is looked for anywhere in a
+  // line's first window; any other at its first stamp_reach positions
+  // only, each a byte that can begin a match and does not follow one that
+  // blocks it (a digit before a number, a letter before a name).
+  bool anchored;
+  char first;
+  bool begins[256];
+  bool blocks[256];
+  bool has_year;  // without a year, the reference's year is taken
+  int epoch_unit; // 1 for %s, 1000 for %Q; 0: the time is a clock reading
+  // The time that a year-less reading is placed against, and its year.
+  int64_t reference;
+  int reference_year;
+};
+
+// Room for why a FORMAT is refused.
+constexpr std::size_t why_size = 96;
+
+// Compiles text into *f. False, with why said in *why, when text is no
+// FORMAT stampcut reads.
+bool compile_format(const char *text, stamp_format *f, char (&why)[why_size]);
+
+// Sets the time that a reading without a year is placed against.
+void set_reference(stamp_format *f, int64_t reference);
+
+// Time of a match of f at p, in a text that a zero byte ends; -1 when f
+// does not match there or gives a time before 1970.
+int64_t format_time(const stamp_format *f, const char *p, date_memo *memo);
+
+// Time of the line at line under cutting::lines, -1 when it has none: by
+// format when one is given, else by the first timestamp that begins a run
+// of digits among its first stamp_reach bytes. end is its LF, or where what
+// has been read of it ends, a window or more past line. No byte of the line
+// past its first window is looked at.
+int64_t line_time(char *line, char *end, const stamp_format *format,
+                  date_memo *memo = nullptr);
 
 // Time of the first line after offset that the cutting times (the very
-// first line for records, the first with a time for lines), or -1. *line,
-// when given, gets the offset of the line it reports. A read that fails
-// sets *error to its errno value.
+// first line for records, the first with a time for lines, timed by
+// line_time with format), or -1. *line, when given, gets the offset of the
+// line it reports. A read that fails sets *error to its errno value.
 int64_t read_date_forwards(FILE *stream, uint64_t offset, cutting how,
-                           uint64_t *line, int *error);
+                           const stamp_format *format, uint64_t *line,
+                           int *error);
 
 // Bisection over [lo, hi): an offset after which the line a probe reports
 // is at or before target, or lo. Stops at the first failed read (*error).
 uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target,
-                     cutting how, int *error);
+                     cutting how, const stamp_format *format, int *error);
 
 // Positions stream at the start of a line at or before the first line later
 // than target, and returns that offset. Leaves an unseekable stream alone.
 // *error is 0, or the errno value of a read or seek that failed.
 uint64_t find_start(FILE *stream, uint64_t target, int *error,
-                    cutting how = cutting::records);
+                    cutting how = cutting::records,
+                    const stamp_format *format = nullptr);
 
 // Writes to out every record of in later than start, stopping at the first
-// record later than end (when end is not 0). Closes in. Returns 0, or -1
-// after a read or write error. Whatever ends the scan early is said on
-// standard error after the records taken before it are written.
+// record later than end (when end is not 0); lines are timed with format.
+// Closes in. Returns 0, or -1 after a read or write error. Whatever ends
+// the scan early is said on standard error after the records taken before
+// it are written.
 int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
-                 FILE *out, cutting how = cutting::records);
+                 FILE *out, cutting how = cutting::records,
+                 const stamp_format *format = nullptr);
 
 // Writes all size bytes at data to out, or fails with errno set. Neither a
 // signal nor a descriptor left non-blocking by the parent cuts it short.
@@ -137,15 +215,26 @@ void escape(const char *p, std::size_t length, char (&out)[escaped_size]);
 // The run as the command line gives it: the texts as typed, the bounds as
 // converted (with automatic base; end 0 is no end bound).
 struct run_args {
-  const char *file;
+  const char *file; // "-": standard input
   const char *start_text;
   const char *end_text; // nullptr when END is not given
   uint64_t start, end;
-  cutting how; // -m or --multiline: lines
+  cutting how;             // -m, --multiline or -f: lines
+  const char *format_text; // -f: the FORMAT as typed, or nullptr
+  stamp_format format;     // compiled, when format_text is given
 };
 
-// Fills *args from main's arguments. False when there are too few.
-bool read_command_line(int argc, char **argv, run_args *args);
+// What the command line asks for.
+enum class command {
+  run,      // the run that *args describes
+  usage,    // too few operands: the usage text, and status 255
+  finished, // the help or the version was written: status 0
+  failed,   // a mistake was said on standard error: status 255
+};
+
+// Fills *args from main's arguments; says on standard error what is wrong
+// with them, and writes the help or the version when asked.
+command read_command_line(int argc, char **argv, run_args *args);
 
 // Writes the usage text to standard output.
 void write_usage();

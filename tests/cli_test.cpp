@@ -55,13 +55,13 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
        lines({T + 1}) + "42 is no time\n" + lines({T + 2}),
        s + " " + std::to_string(T + 9), lines({T + 1}),
        "stampcut: log: stopped at a line without a timestamp, byte 38: "
-       "42 is no time\n"},
+       "42 is no time (see -m and -f)\n"},
       {"the note follows the records before it",
        lines({T + 1}) + "42 is\x7f no time\n" + lines({T + 2}),
        s + " " + std::to_string(T + 9) + " 2>&1",
        lines({T + 1}) +
            "stampcut: log: stopped at a line without a timestamp, byte 38: "
-           "42 is\\x7f no time\n"},
+           "42 is\\x7f no time (see -m and -f)\n"},
       // Both lines must be timed as the scan times them, by the bytes from
       // their first digit on; a probe that sees the timestamp cut short
       // reads too early a time and passes over the first.
@@ -81,7 +81,7 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
       {"a zero byte ends the text the parse sees", "2024-03-01T12:00\0:05Z\n"s,
        s + " " + std::to_string(T + 9), "",
        "stampcut: log: stopped at a line without a timestamp, byte 0: "
-       "2024-03-01T12:00\\x00:05Z\n"},
+       "2024-03-01T12:00\\x00:05Z (see -m and -f)\n"},
       // The seconds are missing; they must not come from the next line.
       {"a record's time comes from that record only",
        "1970-01-01T00:00:\n42 next\n", "100", "1970-01-01T00:00:\n42 next\n"},
@@ -107,7 +107,7 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
        s + " " + std::to_string(T + 9),
        "00000000000000002024-03-01T12:00:01 a\n",
        "stampcut: log: stopped at a line without a timestamp, byte 38: "
-       "00000000000000002024-03-01T12:007 b\n"},
+       "00000000000000002024-03-01T12:007 b (see -m and -f)\n"},
   };
   for (const scan_case &c : cases) {
     write("log", c.input);
@@ -164,7 +164,7 @@ TEST_F(Scan, RecordsLongerThanTheWindowAreTakenLikeShortOnes) {
          lines({T + 1}) + untimed + "\n" + lines({T + 3}), bounded,
          lines({T + 1}),
          "stampcut: log: stopped at a line without a timestamp, byte 38: " +
-             untimed.substr(0, 60) + "\n"},
+             untimed.substr(0, 60) + " (see -m and -f)\n"},
         {"without a time, unterminated", lines({T + 1}) + untimed, bounded,
          lines({T + 1})},
     };
@@ -298,7 +298,7 @@ TEST_F(CommandLine, OutputOutlastsSignalsAndNonBlockingDescriptors) {
            std::to_string(T + 9),
        lines({T + 1}),
        "stampcut: note: stopped at a line without a timestamp, byte 38: 42 "
-       "no time\n"},
+       "no time (see -m and -f)\n"},
       // And a read of the scan's: the reads of a run on a short log are the
       // loader's, the time zone's, then the scan's, of which the last two
       // find the end of the file.
@@ -411,7 +411,7 @@ TEST_F(CommandLine, FailuresExit255) {
   struct failure {
     std::string args, err, feed = "";
   } cases[] = {
-      {"missing 0", ""},
+      {"missing 0", "stampcut: missing: No such file or directory\n"},
       {"dir 0", "stampcut: dir: Is a directory\n"},
       {"log 0 >/dev/full",
        "stampcut: standard output: No space left on device\n"},

@@ -1,0 +1,492 @@
+// Timestamp formats (-f): a FORMAT compiled once into a fixed table of
+// steps, matched against a line's bytes, and the reading converted to a
+// time as the default mode converts its stamps.
+#include "stampcut.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+enum op : unsigned char {
+  op_literal, // arg: the byte
+  op_blanks,  // any run of spaces and tabs, none included
+  op_year,
+  op_short_year,
+  op_month,
+  op_day,
+  op_hour,
+  op_minute,
+  op_second,
+  op_month_abbr,
+  op_month_name,
+  op_weekday,
+  op_offset,
+  op_zone_name,
+  op_epoch,
+  op_epoch_millis,
+  op_digits,
+};
+
+// Flags in the arg of a step that reads digits.
+constexpr unsigned char takes_fraction = 1; // a fraction FORMAT does not name
+constexpr unsigned char whole_run = 2;      // no digit may follow
+
+enum field {
+  f_year,
+  f_month,
+  f_day,
+  f_hour,
+  f_minute,
+  f_second,
+  f_epoch,
+  f_ignored,
+  field_count
+};
+
+// What a match read. Fields not read are 0.
+struct reading {
+  int64_t value[field_count];
+  int64_t offset; // seconds east of UTC, when zoned
+  bool zoned;
+  const char *seconds; // where the last seconds field began
+};
+
+constexpr const char *month_names[] = {
+    "january", "february", "march",     "april",   "may",      "june",
+    "july",    "august",   "september", "october", "november", "december"};
+constexpr const char *day_names[] = {"monday",   "tuesday", "wednesday",
+                                     "thursday", "friday",  "saturday",
+                                     "sunday"};
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// Whether the text at p spells the first n letters of name, a lower-case
+// word, in any case. Stops at the first byte that differs, so it never
+// passes the zero byte that ends the text.
+bool spells(const char *p, const char *name, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i)
+    if ((p[i] | 0x20) != name[i])
+      return false;
+  return true;
+}
+
+// The text after the name of names[] at p, in full or by its first three
+// letters as the step allows (in full first); *index gets its index.
+// nullptr when none is there.
+const char *read_name(const char *p, op step, int64_t *index) {
+  bool months = step != op_weekday;
+  const char *const *names = months ? month_names : day_names;
+  std::size_t count = months ? 12 : 7;
+  for (std::size_t k = 0; k < count; ++k) {
+    std::size_t n = std::strlen(names[k]);
+    bool whole = step != op_month_abbr && spells(p, names[k], n);
+    if (whole || (step != op_month_name && spells(p, names[k], 3))) {
+      *index = static_cast<int64_t>(k);
+      return p + (whole ? n : 3);
+    }
+  }
+  return nullptr;
+}
+
+int two_digits(const char *p) {
+  return (p[0] - '0') * 10 + (p[1] - '0');
+}
+
+// %z: Z or z; or a sign, two digits of hours, then two of minutes with or
+// without a colon, or none.
+const char *read_offset(const char *p, reading *r) {
+  r->zoned = true;
+  if (*p == 'Z' || *p == 'z') {
+    r->offset = 0;
+    return p + 1;
+  }
+  if ((*p != '+' && *p != '-') || !is_digit(p[1]) || !is_digit(p[2]))
+    return nullptr;
+  int hours = two_digits(p + 1), minutes = 0;
+  const char *q = p + 3;
+  const char *m = *q == ':' ? q + 1 : q;
+  if (is_digit(m[0]) && is_digit(m[1])) {
+    minutes = two_digits(m);
+    q = m + 2;
+  }
+  if (hours > 23 || minutes > 59)
+    return nullptr;
+  r->offset = (*p == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
+  return q;
+}
+
+// Matches the steps of f from step from on at p. Returns the text after
+// the match, or nullptr. Each step that reads a number names its field,
+// width and range, and one shared tail reads the digits.
+const char *match(const stamp_format *f, std::size_t from, const char *p,
+                  reading *r) {
+  for (std::size_t i = from; i < f->steps; ++i) {
+    op step = static_cast<op>(f->op[i]);
+    field into = f_ignored;
+    int least = 1, most = 2;
+    uint64_t low = 0, high = UINT64_MAX;
+    switch (step) {
+    case op_literal:
+      if (*p != static_cast<char>(f->arg[i]))
+        return nullptr;
+      ++p;
+      continue;
+    case op_blanks:
+      while (is_blank(*p))
+        ++p;
+      continue;
+    case op_month_abbr:
+    case op_month_name:
+    case op_weekday: {
+      int64_t index;
+      p = read_name(p, step, &index);
+      if (p == nullptr)
+        return nullptr;
+      if (step != op_weekday)
+        r->value[f_month] = index + 1;
+      continue;
+    }
+    case op_offset:
+      p = read_offset(p, r);
+      if (p == nullptr)
+        return nullptr;
+      continue;
+    case op_zone_name:
+      if (!is_letter(*p))
+        return nullptr;
+      while (is_letter(*p))
+        ++p;
+      continue;
+    case op_year:
+      into = f_year, least = most = 4, high = 9999;
+      break;
+    case op_short_year:
+      into = f_year, least = most = 2, high = 99;
+      break;
+    case op_month:
+      into = f_month, low = 1, high = 12;
+      break;
+    case op_day:
+      into = f_day, low = 1, high = 31;
+      break;
+    case op_hour:
+      into = f_hour, high = 23;
+      break;
+    case op_minute:
+      into = f_minute, high = 59;
+      break;
+    case op_second:
+      into = f_second, high = 60;
+      r->seconds = p;
+      break;
+    case op_epoch:
+    case op_epoch_millis:
+      into = f_epoch, most = 18;
+      break;
+    case op_digits:
+      most = INT_MAX;
+      break;
+    }
+    uint64_t v = 0;
+    int n = 0;
+    for (; n < most && is_digit(*p); ++n, ++p)
+      v = v * 10 + static_cast<uint64_t>(*p - '0');
+    if (n < least || v < low || v > high ||
+        ((f->arg[i] & whole_run) != 0 && is_digit(*p)))
+      return nullptr;
+    if ((f->arg[i] & takes_fraction) != 0 && (*p == '.' || *p == ',') &&
+        is_digit(p[1]))
+      for (p += 2; is_digit(*p); ++p) {
+      }
+    if (step == op_short_year)
+      v += v < 69 ? 2000 : 1900;
+    r->value[into] = static_cast<int64_t>(v);
+  }
+  return p;
+}
+
+// Days from 1970-01-01 to the first day of month (1 to 12) of year, in
+// the Gregorian calendar.
+int64_t days_to_month(int64_t year, int64_t month) {
+  year -= month <= 2 ? 1 : 0;
+  int64_t era = (year >= 0 ? year : year - 399) / 400;
+  int64_t of_era = year - era * 400;
+  int64_t from_march = (month + 9) % 12;
+  int64_t of_year = (153 * from_march + 2) / 5;
+  return era * 146097 + of_era * 365 + of_era / 4 - of_era / 100 + of_year -
+         719468;
+}
+
+// The time of clock reading c with r's zone: as UTC less the offset when
+// it has one, else as local standard time. *linear: whether the other
+// seconds of its minute, up to 59, follow it one a second.
+int64_t clock_time(const clock_reading &c, const reading &r, date_memo *memo,
+                   bool *linear) {
+  if (r.zoned) {
+    *linear = true;
+    return (days_to_month(c.year, c.month) + c.day - 1) * 86400 +
+           c.hour * 3600 + c.minute * 60 + c.second - r.offset;
+  }
+  int64_t t = standard_time(c, memo);
+  *linear = memo != nullptr && minute_is_linear(c, memo);
+  return t;
+}
+
+// The time of a match; in *first and *last the seconds of its minute whose
+// times the memo may give as its minute's time plus the second (none when
+// first > last).
+int64_t reading_time(const stamp_format *f, const reading &r, date_memo *memo,
+                     int64_t *first, int64_t *last) {
+  *first = 1;
+  *last = 0;
+  if (f->epoch_unit != 0)
+    return r.value[f_epoch] / f->epoch_unit;
+  clock_reading c = {
+      static_cast<int>(f->has_year ? r.value[f_year] : f->reference_year),
+      static_cast<int>(r.value[f_month]),
+      static_cast<int>(r.value[f_day]),
+      static_cast<int>(r.value[f_hour]),
+      static_cast<int>(r.value[f_minute]),
+      static_cast<int>(r.value[f_second])};
+  bool linear;
+  int64_t t = clock_time(c, r, memo, &linear);
+  int64_t from = 0, to = 59;
+  if (!f->has_year) {
+    // A reading may lie at most a day after the reference in the
+    // reference's year; later, it is of the year before. The seconds of
+    // the minute that the memo gives must fall on the same side.
+    int64_t latest = f->reference + 86400;
+    int64_t minute = t - c.second;
+    if (t <= latest) {
+      to = std::min(to, latest - minute);
+    } else {
+      from = std::max(from, latest - minute + 1);
+      bool linear_before;
+      --c.year;
+      t = clock_time(c, r, memo, &linear_before);
+      linear = linear && linear_before;
+    }
+  }
+  // No second of the minute may give a time before 1970.
+  from = std::max(from, c.second - t);
+  if (linear) {
+    *first = from;
+    *last = to;
+  }
+  return t;
+}
+
+// Sets which positions can begin a match and which bytes before a
+// position rule it out, by the directive or byte that begins FORMAT.
+void set_candidates(stamp_format *f, char directive) {
+  for (int c = 0; c < 256; ++c) {
+    char b = static_cast<char>(c);
+    switch (directive) {
+    case 'b':
+    case 'h':
+    case 'B':
+    case 'a':
+    case 'A':
+    case 'Z':
+      f->begins[c] = f->blocks[c] = is_letter(b);
+      break;
+    case 'z':
+      f->begins[c] = b == 'Z' || b == 'z' || b == '+' || b == '-';
+      f->blocks[c] = false;
+      break;
+    case 'e':
+      f->begins[c] = is_digit(b) || is_blank(b);
+      f->blocks[c] = is_digit(b);
+      break;
+    case ' ':
+    case '\t':
+    case 'n':
+    case 't':
+      f->begins[c] = true;
+      f->blocks[c] = false;
+      break;
+    default: // the directives that read digits
+      f->begins[c] = f->blocks[c] = is_digit(b);
+    }
+  }
+}
+
+// Appends a step; false when the table is full.
+bool add(stamp_format *f, op step, unsigned char arg = 0) {
+  if (step == op_blanks && f->steps > 0 && f->op[f->steps - 1] == op_blanks)
+    return true; // two runs of blanks match what one does
+  if (f->steps == format_steps)
+    return false;
+  f->op[f->steps] = step;
+  f->arg[f->steps++] = arg;
+  return true;
+}
+
+// The steps of each directive; a literal among them is separator.
+struct directive {
+  char name;
+  unsigned char count;
+  op steps[5];
+  char separator;
+};
+
+constexpr directive directives[] = {
+    {'Y', 1, {op_year}, 0},
+    {'y', 1, {op_short_year}, 0},
+    {'m', 1, {op_month}, 0},
+    {'d', 1, {op_day}, 0},
+    {'e', 2, {op_blanks, op_day}, 0},
+    {'H', 1, {op_hour}, 0},
+    {'M', 1, {op_minute}, 0},
+    {'S', 1, {op_second}, 0},
+    {'b', 1, {op_month_abbr}, 0},
+    {'h', 1, {op_month_abbr}, 0},
+    {'B', 1, {op_month_name}, 0},
+    {'a', 1, {op_weekday}, 0},
+    {'A', 1, {op_weekday}, 0},
+    {'z', 1, {op_offset}, 0},
+    {'Z', 1, {op_zone_name}, 0},
+    {'s', 1, {op_epoch}, 0},
+    {'Q', 1, {op_epoch_millis}, 0},
+    {'f', 1, {op_digits}, 0},
+    {'n', 1, {op_blanks}, 0},
+    {'t', 1, {op_blanks}, 0},
+    {'%', 1, {op_literal}, '%'},
+    {'T', 5, {op_hour, op_literal, op_minute, op_literal, op_second}, ':'},
+    {'F', 5, {op_year, op_literal, op_month, op_literal, op_day}, '-'},
+    {'R', 3, {op_hour, op_literal, op_minute}, ':'},
+};
+
+const directive *find_directive(char name) {
+  for (const directive &d : directives)
+    if (d.name == name)
+      return &d;
+  return nullptr;
+}
+
+// Whether text names one of the directives in names.
+bool names_any(const char *text, const char *names) {
+  for (const char *s = text; *s != '\0'; ++s)
+    if (*s == '%' && *++s != '\0' && std::strchr(names, *s) != nullptr)
+      return true;
+  return false;
+}
+
+// Whether step sets a field of the time.
+bool sets_field(unsigned char step) {
+  return step != op_literal && step != op_blanks && step != op_weekday &&
+         step != op_zone_name && step != op_digits;
+}
+
+// The flags of the steps that read digits, and the seconds that the
+// minute memo stops before, once every step is known.
+void finish(stamp_format *f) {
+  f->memo_step = f->steps;
+  bool zone_before = false;
+  for (std::size_t i = 0; i < f->steps; ++i) {
+    unsigned char step = f->op[i];
+    bool dotted = i + 1 < f->steps && f->op[i + 1] == op_literal &&
+                  (f->arg[i + 1] == '.' || f->arg[i + 1] == ',');
+    if ((step == op_second || step == op_epoch) && !dotted)
+      f->arg[i] |= takes_fraction;
+    if (step == op_epoch || step == op_epoch_millis)
+      f->arg[i] |= whole_run;
+    // The memo compares the text before the seconds: no step there may
+    // look past its own bytes into them, as %z looks for minutes.
+    if (step == op_second && f->epoch_unit == 0 && !zone_before)
+      f->memo_step = i;
+    else if (sets_field(step))
+      f->memo_step = f->steps;
+    zone_before = zone_before || step == op_offset;
+  }
+}
+
+} // namespace
+
+bool compile_format(const char *text, stamp_format *f, char (&why)[why_size]) {
+  *f = stamp_format{};
+  why[0] = '\0';
+  bool full = false;
+  for (const char *s = text; *s != '\0' && !full; ++s) {
+    if (*s != '%') {
+      full = !add(f, is_blank(*s) ? op_blanks : op_literal,
+                  static_cast<unsigned char>(*s));
+      continue;
+    }
+    const directive *d = find_directive(*++s);
+    if (*s == '\0') {
+      std::snprintf(why, why_size, "ends with a lone %%");
+      return false;
+    }
+    if (d == nullptr) {
+      unsigned char c = static_cast<unsigned char>(*s);
+      std::snprintf(why, why_size,
+                    c >= 0x20 && c < 0x7f ? "unknown directive %%%c"
+                                          : "unknown directive %%\\x%02x",
+                    c);
+      return false;
+    }
+    for (unsigned char i = 0; i < d->count && !full; ++i)
+      full = !add(f, d->steps[i],
+                  static_cast<unsigned char>(
+                      d->steps[i] == op_literal ? d->separator : 0));
+  }
+  bool seconds = names_any(text, "s"), millis = names_any(text, "Q");
+  if (full)
+    std::snprintf(why, why_size, "is longer than %zu steps", format_steps);
+  else if (seconds && millis)
+    std::snprintf(why, why_size, "has both %%s and %%Q");
+  else if (!seconds && !millis && !names_any(text, "mbhBF"))
+    std::snprintf(why, why_size, "has no month (%%m, %%b, %%B or %%F)");
+  else if (!seconds && !millis && !names_any(text, "deF"))
+    std::snprintf(why, why_size, "has no day (%%d, %%e or %%F)");
+  if (why[0] != '\0')
+    return false;
+  f->has_year = names_any(text, "YyF");
+  f->epoch_unit = seconds ? 1 : millis ? 1000 : 0;
+  // A literal byte first, %% among them, anchors the format; anything
+  // else is looked for at the positions its first directive can begin at.
+  f->anchored = f->op[0] == op_literal;
+  f->first = static_cast<char>(f->arg[0]);
+  if (!f->anchored)
+    set_candidates(f, text[0] == '%' ? text[1] : text[0]);
+  finish(f);
+  return true;
+}
+
+void set_reference(stamp_format *f, int64_t reference) {
+  std::time_t t = static_cast<std::time_t>(reference);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  f->reference = reference;
+  f->reference_year = tm.tm_year + 1900;
+}
+
+int64_t format_time(const stamp_format *f, const char *p, date_memo *memo) {
+  bool memo_kept = memo != nullptr && f->memo_step < f->steps;
+  reading r;
+  // The same text up to the seconds reads as the same minute: only the
+  // seconds and what follows them are matched again.
+  if (memo_kept && same_minute(memo, p) &&
+      match(f, f->memo_step, p + memo->minute_length, &r) != nullptr &&
+      r.value[f_second] >= memo->first_second &&
+      r.value[f_second] <= memo->last_second)
+    return memo->minute_time + r.value[f_second];
+  r = reading{};
+  if (match(f, 0, p, &r) == nullptr)
+    return -1;
+  int64_t first, last;
+  int64_t t = reading_time(f, r, memo, &first, &last);
+  if (t < 0)
+    return -1;
+  if (memo_kept)
+    remember_minute(
+        memo, p, first <= last ? static_cast<std::size_t>(r.seconds - p) : 0,
+        t - r.value[f_second], static_cast<int>(first), static_cast<int>(last));
+  return t;
+}
