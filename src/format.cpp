@@ -490,3 +490,17 @@ int64_t format_time(const stamp_format *f, const char *p, date_memo *memo) {
         t - r.value[f_second], static_cast<int>(first), static_cast<int>(last));
   return t;
 }
+
+int64_t format_whole(const stamp_format *f, const char *text) {
+  while (is_blank(*text))
+    ++text;
+  reading r{};
+  const char *rest = match(f, 0, text, &r);
+  if (rest == nullptr)
+    return -1;
+  while (is_blank(*rest))
+    ++rest;
+  int64_t first, last;
+  int64_t t = *rest == '\0' ? reading_time(f, r, nullptr, &first, &last) : -1;
+  return t < 0 ? -1 : t;
+}

@@ -158,6 +158,10 @@ void set_reference(stamp_format *f, int64_t reference);
 // does not match there or gives a time before 1970.
 int64_t format_time(const stamp_format *f, const char *p, date_memo *memo);
 
+// Time of text when f matches it whole, blanks around it allowed; -1 when
+// it does not, or gives a time before 1970.
+int64_t format_whole(const stamp_format *f, const char *text);
+
 // Time of the line at line under cutting::lines, -1 when it has none: by
 // format when one is given, else by the first timestamp that begins a run
 // of digits among its first stamp_reach bytes. end is its LF, or where what
