@@ -371,9 +371,14 @@ const directive *find_directive(char name) {
 
 // Whether text names one of the directives in names.
 bool names_any(const char *text, const char *names) {
-  for (const char *s = text; *s != '\0'; ++s)
-    if (*s == '%' && *++s != '\0' && std::strchr(names, *s) != nullptr)
+  for (const char *s = text; *s != '\0'; ++s) {
+    if (*s != '%')
+      continue;
+    if (*++s == '\0')
+      return false;
+    if (std::strchr(names, *s) != nullptr)
       return true;
+  }
   return false;
 }
 

@@ -1,7 +1,7 @@
 // The whole run on arbitrary file bytes and bounds: the search, then the
-// scan, as stampcut runs them, cutting records and cutting lines. For a log
-// sorted as the cutting sees it, the output must equal the scan's from the
-// file's first byte.
+// scan, as stampcut runs them, cutting records and cutting lines, timed by
+// the default shape and by FORMATs. For a log sorted as the cutting sees
+// it, the output must equal the scan's from the file's first byte.
 #include "in_process.h"
 #include "stampcut.h"
 
@@ -23,9 +23,9 @@ std::string file_name() {
 }
 
 std::string select(const std::string &file, bool search, uint64_t start,
-                   uint64_t end, cutting how) {
+                   uint64_t end, cutting how, const stamp_format *format) {
   std::string out;
-  if (run_in_process(file, search, start, end, &out, how) != 0)
+  if (run_in_process(file, search, start, end, &out, how, format) != 0)
     std::abort();
   return out;
 }
@@ -58,20 +58,32 @@ bool sorted_log(const std::string &log) {
   return true;
 }
 
-// Cut into lines at LF, the lines with a time have nondecreasing times, of
-// 1970 or later; lines without a time, and a last line without an LF, may
-// hold anything.
-bool sorted_lines(std::string log) {
+// Cut into lines at LF and timed with format, the lines with a time have
+// nondecreasing times, of 1970 or later; lines without a time, and a last
+// line without an LF, may hold anything.
+bool sorted_lines(std::string log, const stamp_format *format) {
   uint64_t last = 0;
   for (std::size_t at = 0, lf; (lf = log.find('\n', at)) != std::string::npos;
        at = lf + 1) {
-    int64_t t = line_time(&log[at], &log[lf]);
+    int64_t t = line_time(&log[at], &log[lf], format);
     if (t < -1 || (t >= 0 && static_cast<uint64_t>(t) < last))
       return false;
     if (t >= 0)
       last = static_cast<uint64_t>(t);
   }
   return true;
+}
+
+// FORMAT compiled, its year-less readings placed against 2024-03-01.
+const stamp_format *compiled(const char *text) {
+  static stamp_format formats[2];
+  static int count = 0;
+  char why[why_size];
+  stamp_format *f = &formats[count++];
+  if (!compile_format(text, f, why))
+    std::abort();
+  set_reference(f, 1709294400);
+  return f;
 }
 
 } // namespace
@@ -95,10 +107,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
       std::fclose(f) != 0)
     std::abort();
 
-  for (cutting how : {cutting::records, cutting::lines}) {
-    std::string searched = select(file, true, bounds[0], bounds[1], how);
-    bool sorted = how == cutting::records ? sorted_log(log) : sorted_lines(log);
-    if (sorted && searched != select(file, false, bounds[0], bounds[1], how))
+  static const stamp_format *const formats[] = {compiled("%F %T"),
+                                                compiled("%b %e %T")};
+  const struct {
+    cutting how;
+    const stamp_format *format;
+  } runs[] = {{cutting::records, nullptr},
+              {cutting::lines, nullptr},
+              {cutting::lines, formats[0]},
+              {cutting::lines, formats[1]}};
+  for (const auto &r : runs) {
+    std::string searched =
+        select(file, true, bounds[0], bounds[1], r.how, r.format);
+    bool sorted = r.how == cutting::records ? sorted_log(log)
+                                            : sorted_lines(log, r.format);
+    if (sorted &&
+        searched != select(file, false, bounds[0], bounds[1], r.how, r.format))
       std::abort();
   }
   return 0;
