@@ -40,4 +40,18 @@ std::string stamp(int64_t t);
 // Lines "STAMP text" for the given times, each ending with eol.
 std::string lines(std::initializer_list<int64_t> times, const char *eol = "\n");
 
+// The stamp of time t as software writes it: strftime's pattern for the
+// clock offset seconds east of UTC, @s and @Q standing for the epoch in
+// seconds and milliseconds.
+std::string shaped(std::string pattern, int64_t t, int offset = 0);
+
+// A shape of log that everyday software writes, and the FORMAT that reads
+// it (the README's table of recipes).
+struct shape {
+  const char *what, *format, *pattern;
+  int offset = 0;
+  bool yearless = false; // its year comes from the reference
+};
+extern const shape shapes[17];
+
 #endif

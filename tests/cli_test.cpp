@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <ctime>
 #include <string>
 #include <sys/stat.h>
 
@@ -276,6 +277,129 @@ TEST_F(Scan, CutIntoLinesTracesGoWithTheirLine) {
   EXPECT_EQ(run("-m -- -m 0 " + std::to_string(T + 1)).out, a);
 }
 
+TEST_F(Scan, FormatsOfEverydaySoftware) {
+  for (const shape &c : shapes) {
+    std::string log, want;
+    for (int64_t t : {T - 60, T, T + 1, T + 59, T + 61}) {
+      std::string line = shaped(c.pattern, t, c.offset) + "\n";
+      if (t == T + 1)
+        line += "Traceback (most recent call last):\n";
+      log += line;
+      if (t > T && t <= T + 59)
+        want += line;
+    }
+    write("log", log);
+    shell("touch -d @" + std::to_string(T + 3600) + " log");
+    const std::string bounds = std::to_string(T) + " " + std::to_string(T + 59);
+    const std::string f = "-f '" + std::string(c.format) + "' ";
+    for (const std::string from : {"log", "- <log", "/dev/stdin"}) {
+      // Through a pipe a year-less stamp takes the year of the run.
+      if (c.yearless && from == "/dev/stdin")
+        continue;
+      run_result r =
+          run(f + from + " " + bounds, from == "/dev/stdin" ? "cat log" : "");
+      EXPECT_EQ(r.out, want) << c.what << ", " << from;
+      EXPECT_EQ(r.err, "") << c.what << ", " << from;
+    }
+  }
+}
+
+TEST_F(Scan, FormatRules) {
+  const std::string s = std::to_string(T), e = std::to_string(T + 9);
+  const std::string a = "2024-03-01 12:00:01 a\n",
+                    b = "2024-03-01 12:00:02 b\n";
+  const std::string x128(128, 'x');
+  struct format_case {
+    const char *what, *format;
+    std::string input, bounds, want;
+  } cases[] = {
+      {"no candidate right after a digit", "%F %T",
+       "x12024-03-01 12:00:05 x\n" + b, s, b},
+      {"nor after a digit before blanks and a day", "%e %b %Y %T",
+       "41 Mar 2024 12:00:05 x\n1 Mar 2024 12:00:02 b\n", s,
+       "1 Mar 2024 12:00:02 b\n"},
+      {"a month in full is no abbreviation", "%B %e %Y %T",
+       "Mar  1 2024 12:00:05 x\nmarch  1 2024 12:00:02 b\n", s,
+       "march  1 2024 12:00:02 b\n"},
+      {"no candidate right after a letter", "%b %e %Y %T",
+       "xMar  1 2024 12:00:05 x\nMAR  1 2024 12:00:02 b\n", s,
+       "MAR  1 2024 12:00:02 b\n"},
+      {"none past the first 128 bytes", "%F %T",
+       a + x128 + "2024-03-01 12:00:09 x\n" + b, std::to_string(T + 1), b},
+      {"a time before 1970 is no match: the next position is tried", "%F %T",
+       "1969-12-31 23:59:58 then 2024-03-01 12:00:05 x\n", s + " " + e,
+       "1969-12-31 23:59:58 then 2024-03-01 12:00:05 x\n"},
+      {"a run of 19 digits is no epoch", "\"ts\":%s",
+       "{\"ts\":1709294401}\n{\"ts\":1709294400123456789}\n", s + " " + e,
+       "{\"ts\":1709294401}\n{\"ts\":1709294400123456789}\n"},
+      {"a fraction FORMAT names", "%F %T.%f",
+       "2024-03-01 12:00:01.5 a\n2024-03-01 12:00:02,5 b\n", s,
+       "2024-03-01 12:00:01.5 a\n2024-03-01 12:00:02,5 b\n"},
+      {"every shape of %z; hours past 23 are none", "%FT%T%z",
+       "2024-03-01T14:00:01+02 a\n2024-03-01T14:00:02+0200 b\n"
+       "2024-03-01T14:00:03+02:00 c\n2024-03-01T12:00:04z d\n"
+       "2024-03-01T06:30:05-05:30 e\n2024-03-01T12:00:07+24 g\n"
+       "2024-03-01T12:00:06Z f\n",
+       std::to_string(T + 1) + " " + std::to_string(T + 5),
+       "2024-03-01T14:00:02+0200 b\n2024-03-01T14:00:03+02:00 c\n"
+       "2024-03-01T12:00:04z d\n2024-03-01T06:30:05-05:30 e\n"
+       "2024-03-01T12:00:07+24 g\n"},
+      {"a day past its month carries over", "%FT%T%z",
+       "2024-02-30T12:00:00Z x\n", std::to_string(T - 1) + " " + s,
+       "2024-02-30T12:00:00Z x\n"},
+      {"fields out of range are no match", "%F %T",
+       a + "2024-13-01 12:00:05 x\n", s + " " + e,
+       a + "2024-13-01 12:00:05 x\n"},
+      {"two-digit years from 1969 to 2068", "%y%m%d %H%M%S",
+       "700101 000100 a\n991231 235959 b\n000101 000000 c\n690101 000000 x\n"
+       "680101 000000 d\n",
+       "59 946684800",
+       "700101 000100 a\n991231 235959 b\n000101 000000 c\n690101 000000 x\n"},
+      {"%%, %t and %R; no hour, minute or second is 0", "%%%F%t%R",
+       "%2024-03-01 \t12:00 a\n%2024-03-01 12:01 b\n", std::to_string(T - 1),
+       "%2024-03-01 \t12:00 a\n%2024-03-01 12:01 b\n"},
+      {"a field read twice takes the last reading", "%F %d", "2024-03-01 02\n",
+       std::to_string(T + 43199), "2024-03-01 02\n"},
+  };
+  for (const format_case &c : cases) {
+    write("log", c.input);
+    for (const std::string from : {"log", "/dev/stdin"}) {
+      run_result r =
+          run("-f '" + std::string(c.format) + "' " + from + " " + c.bounds,
+              from == "log" ? "" : "cat log");
+      EXPECT_EQ(r.out, c.want) << c.what << ", " << from;
+      EXPECT_EQ(r.err, "") << c.what << ", " << from;
+      EXPECT_EQ(r.status, 0) << c.what << ", " << from;
+    }
+  }
+}
+
+TEST_F(Scan, FormatWithoutAYearTakesTheReferencesYear) {
+  const std::string f = "-f '%b %e %T' ";
+  // The file's last change is the reference: a December line read in
+  // January is of the year before, as is one more than a day later.
+  write("log", "Dec 31 23:59:59 a\nJan  1 00:00:01 b\n");
+  shell("touch -d @1704068000 log"); // 2024-01-01T00:13:20Z
+  EXPECT_EQ(run(f + "log 1704067198 1704067201").out, read("log"));
+  // More than a day after it is the year before: Jan 2, 2023.
+  const struct {
+    const char *line, *bounds;
+  } edges[] = {{"Jan  2 00:00:00 a\n", "1704153599 1704153600"},
+               {"Jan  2 00:00:01 b\n", "1672617600 1672617601"}};
+  for (const auto &edge : edges) {
+    write("log", edge.line);
+    shell("touch -d @1704067200 log"); // 2024-01-01T00:00:00Z
+    EXPECT_EQ(run(f + "log " + edge.bounds).out, edge.line);
+  }
+  // Through a pipe the reference is the time of the run.
+  const int64_t now = std::time(nullptr);
+  const std::string before = shaped("%b %e %H:%M:%S b\n", now - 3600);
+  write("log", shaped("%b %e %H:%M:%S a\n", now - 7200) + before +
+                   shaped("%b %e %H:%M:%S c\n", now + 2 * 86400));
+  EXPECT_EQ(run(f + "/dev/stdin " + std::to_string(now - 7200), "cat log").out,
+            before);
+}
+
 class CommandLine : public cli_test {};
 
 TEST_F(CommandLine, OutputOutlastsSignalsAndNonBlockingDescriptors) {
@@ -312,6 +436,12 @@ TEST_F(CommandLine, OutputOutlastsSignalsAndNonBlockingDescriptors) {
       {"{ perl -MFcntl -e 'fcntl(STDOUT, F_SETFL, O_NONBLOCK) or "
        "die'; " STAMPCUT_BIN " log 0; } | { sleep 1; cat; }",
        log},
+      // And a signal while it waits there for the reader.
+      {"{ perl -MFcntl -e 'fcntl(STDOUT, F_SETFL, O_NONBLOCK) or die'; " +
+           strace +
+           "poll,ppoll:error=EINTR:when=1 " STAMPCUT_BIN
+           " log 0; } | { sleep 1; cat; }",
+       log},
   };
   const bool traced = shell("command -v strace >/dev/null") == 0;
   for (const auto &c : cases) {
@@ -324,8 +454,40 @@ TEST_F(CommandLine, OutputOutlastsSignalsAndNonBlockingDescriptors) {
   }
 }
 
+TEST_F(CommandLine, OptionsStandBeforeFile) {
+  const std::string log = lines({T + 1, T + 2});
+  write("log", log);
+  write("-x", log);
+  const struct {
+    std::string args, out, err = "";
+    int status = 0;
+  } cases[] = {
+      {"-- -x 0", log},
+      {"./-x 0", log},
+      {"- 0 <log", log},
+      {"-m -f '%FT%T' -m log " + std::to_string(T + 1), lines({T + 2})},
+      {"log 0 0 -m -x", log,
+       "stampcut: \"-m\" after the bounds is ignored: options go before "
+       "FILE\n"},
+      {"log 0 0 -5", log},
+      {"--version", "stampcut " STAMPCUT_VERSION "\n"},
+      {"-h >/dev/full", "",
+       "stampcut: standard output: No space left on device\n", 255},
+  };
+  for (const auto &c : cases) {
+    run_result r = run(c.args);
+    EXPECT_EQ(r.out, c.out) << c.args;
+    EXPECT_EQ(r.err, c.err) << c.args;
+    EXPECT_EQ(r.status, c.status) << c.args;
+  }
+  run_result help = run("--help -x");
+  EXPECT_EQ(help.out.substr(0, usage.size()), usage);
+  EXPECT_NE(help.out.find("--format=FORMAT"), std::string::npos);
+  EXPECT_EQ(help.status, 0);
+}
+
 TEST_F(CommandLine, TooFewArgumentsPrintUsage) {
-  for (const char *args : {"", "log"}) {
+  for (const char *args : {"", "log", "-f '%F' log"}) {
     run_result r = run(args);
     EXPECT_EQ(r.out, usage) << args;
     EXPECT_EQ(r.out.size(), 77u);
@@ -412,6 +574,27 @@ TEST_F(CommandLine, FailuresExit255) {
     std::string args, err, feed = "";
   } cases[] = {
       {"missing 0", "stampcut: missing: No such file or directory\n"},
+      // Mistakes on the command line are said before FILE is opened.
+      {"-x missing 0", "stampcut: unknown option -x\n"},
+      {"-mx missing 0", "stampcut: unknown option -x\n"},
+      {"--bogus=1 missing 0", "stampcut: unknown option --bogus\n"},
+      {"--multiline=1 missing 0",
+       "stampcut: option --multiline takes no argument\n"},
+      {"-f", "stampcut: option -f needs an argument\n"},
+      {"--format", "stampcut: option --format needs an argument\n"},
+      {"-f '%F %k' missing 0",
+       "stampcut: FORMAT \"%F %k\": unknown directive %k\n"},
+      {"-f '%F %T%' missing 0",
+       "stampcut: FORMAT \"%F %T%\": ends with a lone %\n"},
+      {"-f '%s %Q' missing 0",
+       "stampcut: FORMAT \"%s %Q\": has both %s and %Q\n"},
+      {"--format='%Y %d %T' missing 0",
+       "stampcut: FORMAT \"%Y %d %T\": has no month (%m, %b, %B or %F)\n"},
+      {"-f \"$(printf %070d%% 0)\" missing 0",
+       "stampcut: FORMAT \"" + std::string(60, '0') +
+           "\": is longer than 64 steps\n"},
+      {"-f'%b %T' missing 0",
+       "stampcut: FORMAT \"%b %T\": has no day (%d, %e or %F)\n"},
       {"dir 0", "stampcut: dir: Is a directory\n"},
       {"log 0 >/dev/full",
        "stampcut: standard output: No space left on device\n"},
@@ -439,7 +622,9 @@ TEST_F(CommandLine, FailuresExit255) {
        {"truncate -s 500000 long"s,
         "printf y | dd of=long bs=1 conv=notrunc status=none seek=" +
             std::to_string(record.size()),
-        "echo | dd of=long bs=1 conv=notrunc status=none seek=600000"s}) {
+        "echo | dd of=long bs=1 conv=notrunc status=none seek=600000"s,
+        // The last byte of a copied piece that is not the last.
+        "echo | dd of=long bs=1 conv=notrunc status=none seek=589823"s}) {
     write("long", record + "\n");
     EXPECT_EQ(shell("{ TZ=UTC " STAMPCUT_BIN " long 0 2>.err; echo $? >.st; } "
                     "| { sleep 1; " +

@@ -13,14 +13,15 @@
 // scan writes. The search runs first when search is set.
 inline int run_in_process(const std::string &path, bool search, uint64_t start,
                           uint64_t end, std::string *out,
-                          cutting how = cutting::records) {
+                          cutting how = cutting::records,
+                          const stamp_format *format = nullptr) {
   FILE *in = std::fopen(path.c_str(), "r");
   if (in == nullptr)
     return -1;
   std::setvbuf(in, nullptr, _IONBF, 0);
   int error = 0;
   if (search)
-    find_start(in, start, &error, how);
+    find_start(in, start, &error, how, format);
   if (error != 0) {
     std::fclose(in);
     return -1;
@@ -28,7 +29,7 @@ inline int run_in_process(const std::string &path, bool search, uint64_t start,
   char *data = nullptr;
   std::size_t size = 0;
   FILE *sink = open_memstream(&data, &size);
-  int status = scan_records(in, path.c_str(), start, end, sink, how);
+  int status = scan_records(in, path.c_str(), start, end, sink, how, format);
   std::fclose(sink);
   out->assign(data, size);
   std::free(data);

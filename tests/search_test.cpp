@@ -1,11 +1,13 @@
 #include "cli.h"
 #include "in_process.h"
 #include "stampcut.h"
+#include "tz.h"
 #include "virtual_file.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <random>
 
 namespace {
@@ -15,9 +17,10 @@ constexpr int64_t T = 1709294400; // 2024-03-01T12:00:00Z
 // Output of the scan over the file at path, after the search when search
 // is set.
 std::string select(const std::string &path, bool search, uint64_t start,
-                   uint64_t end, cutting how = cutting::records) {
+                   uint64_t end, cutting how = cutting::records,
+                   const stamp_format *format = nullptr) {
   std::string out;
-  EXPECT_EQ(run_in_process(path, search, start, end, &out, how), 0);
+  EXPECT_EQ(run_in_process(path, search, start, end, &out, how, format), 0);
   return out;
 }
 
@@ -231,17 +234,21 @@ std::string sorted_log(std::mt19937_64 &rng, std::vector<int64_t> *times) {
 }
 
 // What cutting into lines selects, read from the first byte, modelled
-// plainly on whole strings.
+// plainly on whole strings. Line k's time is (*times)[k] when times are
+// given, else that of the first timestamp that begins a run of digits.
 std::string reference_lines(const std::string &log, uint64_t start,
-                            uint64_t end) {
+                            uint64_t end,
+                            const std::vector<int64_t> *times = nullptr) {
   std::string out;
   bool selected = start == 0;
+  std::size_t k = 0;
   for (std::size_t at = 0, lf; (lf = log.find('\n', at)) != std::string::npos;
-       at = lf + 1) {
+       at = lf + 1, ++k) {
     const std::string line = log.substr(at, lf - at);
     const std::string head = line.substr(0, window_size);
-    int64_t t = -1;
-    for (std::size_t i = 0; i < head.size() && i < 128 && t == -1; ++i)
+    int64_t t = times != nullptr ? (*times)[k] : -1;
+    for (std::size_t i = 0; !times && i < head.size() && i < 128 && t == -1;
+         ++i)
       if (is_digit(head[i]) && (i == 0 || !is_digit(head[i - 1])))
         t = parse_date(head.c_str() + i);
     if (t != -1 && end != 0 && static_cast<uint64_t>(t) > end)
@@ -286,7 +293,89 @@ std::string traced_log(std::mt19937_64 &rng, std::vector<int64_t> *times) {
   return log;
 }
 
+// Lines of shape s at known times in nondecreasing order, a prefix before
+// some, traces after some, CR LF, long lines and a last line still being
+// written. times gets each whole line's time as the rules give it: the
+// stamp's own, or none (-1) for a trace and for a stamp that begins past
+// the first 128 bytes, unless FORMAT begins with a literal byte.
+std::string shaped_log(std::mt19937_64 &rng, const shape &s,
+                       std::vector<int64_t> *times) {
+  auto pick = [&rng](uint64_t n) { return rng() % n; };
+  static const char *const prefixes[] = {"", "", "[", "x: ", "  "};
+  static const char *const traces[] = {"\tat com.example.Foo.bar(Foo.java:123)",
+                                       "java.lang.IllegalStateException: boom",
+                                       "Caused by: x\ry 42", "", "  }"};
+  const bool anchored = s.format[0] != '%' || s.format[1] == '%';
+  const std::size_t at = std::strcspn(s.pattern, "%@"); // where its stamp is
+  const char *eol = pick(3) == 0 ? "\r\n" : "\n";
+  int64_t t = T - 864000 + static_cast<int64_t>(pick(1000));
+  std::string log;
+  for (std::size_t i = pick(600); i > 0; --i) {
+    t += static_cast<int64_t>(pick(3) == 0    ? 0
+                              : pick(10) == 0 ? pick(5000)
+                                              : 1);
+    const std::string prefix = pick(8) == 0
+                                   ? std::string(119 + pick(16), 'x') + " "
+                                   : prefixes[pick(5)];
+    log += prefix + shaped(s.pattern, t, s.offset) + " " +
+           std::string(pick(20) == 0 ? 8000 + pick(400) : pick(80),
+                       static_cast<char>('a' + pick(26))) +
+           eol;
+    times->push_back(anchored || prefix.size() + at < 128 ? t : -1);
+    for (std::size_t k = pick(3) == 0 ? pick(5) : 0; k > 0; --k) {
+      log += traces[pick(5)] + std::string(eol);
+      times->push_back(-1);
+    }
+  }
+  if (pick(3) == 0)
+    log += shaped(s.pattern, t + 1, s.offset).substr(0, pick(30));
+  return log;
+}
+
 class SearchProperty : public cli_test {};
+
+TEST_F(SearchProperty, FormatsAsTheirTimesAndTheRules) {
+  scoped_tz utc("UTC");
+  std::mt19937_64 rng(20261208);
+  const int64_t reference = T; // the file's last change; lines from T - 10 d
+  for (int file = 0; file < 170; ++file) {
+    const shape &s = shapes[file % 17];
+    stamp_format f;
+    char why[why_size];
+    ASSERT_TRUE(compile_format(s.format, &f, why)) << s.format;
+    set_reference(&f, reference);
+    std::vector<int64_t> times;
+    const std::string log = write("log", shaped_log(rng, s, &times));
+    shell("touch -d @" + std::to_string(reference) + " log");
+    std::vector<int64_t> timed;
+    for (int64_t t : times)
+      if (t != -1)
+        timed.push_back(t);
+    for (int b = 0; b < 6; ++b) {
+      uint64_t some = timed.empty() ? T : timed[rng() % timed.size()];
+      uint64_t start = b == 0 ? 0 : some + rng() % 3 - 1;
+      uint64_t end = b % 3 == 0 ? 0 : b % 3 == 1 ? some + rng() % 90 : start;
+      const std::string want = reference_lines(read("log"), start, end, &times);
+      const std::string bounds =
+          std::to_string(start) + " " + std::to_string(end);
+      ASSERT_EQ(select(log, false, start, end, cutting::lines, &f), want)
+          << s.what << ", file " << file << " bounds " << bounds;
+      ASSERT_EQ(select(log, true, start, end, cutting::lines, &f), want)
+          << s.what << ", file " << file << " bounds " << bounds;
+      if (file % 8 != 0 || b > 2)
+        continue;
+      const std::string run =
+          "TZ=UTC " STAMPCUT_BIN " -f '" + std::string(s.format) + "' ";
+      ASSERT_EQ(shell(run + "log " + bounds + " >out"), 0);
+      EXPECT_EQ(read("out"), want) << s.what << ", file " << file;
+      // Through a pipe the reference is the time of the run.
+      if (s.yearless)
+        continue;
+      ASSERT_EQ(shell("cat log | " + run + "- " + bounds + " >out"), 0);
+      EXPECT_EQ(read("out"), want) << s.what << ", file " << file << ", pipe";
+    }
+  }
+}
 
 TEST_F(SearchProperty, LinesAsTheScanFromTheFirstByteAndTheRules) {
   std::mt19937_64 rng(20261207);
