@@ -83,7 +83,7 @@ std::string shaped(std::string pattern, int64_t t, int offset) {
                      std::strftime(text, sizeof text, pattern.c_str(), &tm));
 }
 
-const shape shapes[17] = {
+const shape shapes[19] = {
     {"Python logging", "%Y-%m-%d %H:%M:%S",
      "%Y-%m-%d %H:%M:%S,123 INFO app: started"},
     {"log4j, logback", "%F %T,%f", "%Y-%m-%d %H:%M:%S,123 [main] INFO a.B - x"},
@@ -114,5 +114,8 @@ const shape shapes[17] = {
     {"Android logcat", "%m-%d %H:%M:%S",
      "%m-%d %H:%M:%S.811  1702  2395 D WindowManager: x", 0, true},
     {"HDFS", "%y%m%d %H%M%S", "%y%m%d %H%M%S 148 INFO dfs.DataNode: x"},
+    {"JSON lines", "\"ts\":\"%FT%T",
+     "{\"pid\":4242,\"ts\":\"%Y-%m-%dT%H:%M:%S.123Z\",\"msg\":\"x\"}"},
+    {"a space for T", "%F %T", "%Y-%m-%d %H:%M:%S,123 INFO x"},
     {"full names", "%A, %B %e, %Y %R:%S", "%A, %B %e, %Y %H:%M:%S x"},
 };

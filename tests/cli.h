@@ -52,6 +52,6 @@ struct shape {
   int offset = 0;
   bool yearless = false; // its year comes from the reference
 };
-extern const shape shapes[17];
+extern const shape shapes[19];
 
 #endif

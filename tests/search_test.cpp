@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <random>
 
 namespace {
@@ -338,8 +339,8 @@ TEST_F(SearchProperty, FormatsAsTheirTimesAndTheRules) {
   scoped_tz utc("UTC");
   std::mt19937_64 rng(20261208);
   const int64_t reference = T; // the file's last change; lines from T - 10 d
-  for (int file = 0; file < 170; ++file) {
-    const shape &s = shapes[file % 17];
+  for (std::size_t file = 0; file < 10 * std::size(shapes); ++file) {
+    const shape &s = shapes[file % std::size(shapes)];
     stamp_format f;
     char why[why_size];
     ASSERT_TRUE(compile_format(s.format, &f, why)) << s.format;
