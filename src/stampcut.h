@@ -138,6 +138,7 @@ struct stamp_format {
   bool begins[256];
   bool blocks[256];
   bool has_year;  // without a year, the reference's year is taken
+  bool has_zone;  // %z: a reading is placed by its offset, not by TZ
   int epoch_unit; // 1 for %s, 1000 for %Q; 0: the time is a clock reading
   // The time that a year-less reading is placed against, and its year.
   int64_t reference;
@@ -158,9 +159,14 @@ void set_reference(stamp_format *f, int64_t reference);
 // does not match there or gives a time before 1970.
 int64_t format_time(const stamp_format *f, const char *p, date_memo *memo);
 
-// Time of text when f matches it whole, blanks around it allowed; -1 when
-// it does not, or gives a time before 1970.
+// Time of text when f matches it whole, blanks around it allowed, a time
+// before 1970 included (as a bound it is refused, not passed over); -1 when
+// it does not match, or the reading cannot be converted.
 int64_t format_whole(const stamp_format *f, const char *text);
+
+// The clock reading c at offset seconds east of UTC, as seconds since the
+// epoch, in the Gregorian calendar.
+int64_t zoned_time(const clock_reading &c, int64_t offset);
 
 // Time of the line at line under cutting::lines, -1 when it has none: by
 // format when one is given, else by the first timestamp that begins a run
