@@ -222,13 +222,34 @@ constexpr std::size_t escaped_size = 4 * 60 + 1;
 // non-printing byte as \xHH, a backslash as \\.
 void escape(const char *p, std::size_t length, char (&out)[escaped_size]);
 
+// How a bound's text was read: by the first of these that fits it.
+enum class bound_kind {
+  number,      // wholly a number: seconds since the epoch, strtoull, base 0
+  time,        // a text in FORMAT, a date, now or a time before it
+  before_1970, // the same, before 1970-01-02: refused
+  text,        // anything else: the number it begins with, or 0
+};
+
+// A bound as the run compares records' times with it: later than START,
+// not later than END (0: no END).
+struct bound {
+  bound_kind kind;
+  uint64_t value;
+};
+
+// Reads a bound's text. A time is read as the log's stamps are (format,
+// when given, has its reference set), and value is its second less one,
+// so that START takes its own second in and END leaves it out. now is the
+// run's start, for now and the times before it.
+bound read_bound(const char *text, const stamp_format *format, int64_t now);
+
 // The run as the command line gives it: the texts as typed, the bounds as
-// converted (with automatic base; end 0 is no end bound).
+// read (once read_bounds has read them).
 struct run_args {
   const char *file; // "-": standard input
   const char *start_text;
   const char *end_text; // nullptr when END is not given
-  uint64_t start, end;
+  bound start, end;
   cutting how;             // -m, --multiline or -f: lines
   const char *format_text; // -f: the FORMAT as typed, or nullptr
   stamp_format format;     // compiled, when format_text is given
@@ -249,9 +270,14 @@ command read_command_line(int argc, char **argv, run_args *args);
 // Writes the usage text to standard output.
 void write_usage();
 
-// Writes on standard error, once each, the notes on bounds that are not
-// numbers, an END before START and a compressed file, before the run reads
-// anything. Leaves in's position alone.
+// Reads START and END into *args, with its FORMAT and that FORMAT's
+// reference set; now is the run's start. False, said on standard error,
+// when a bound is a time before 1970-01-02.
+bool read_bounds(run_args *args, int64_t now);
+
+// Writes on standard error, once each, the notes on bounds that are
+// neither numbers nor times, an END before START and a compressed file,
+// before the run reads anything. Leaves in's position alone.
 void note_mistakes(FILE *in, const run_args *args);
 
 #endif
