@@ -5,12 +5,15 @@
 #include "stampcut.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 namespace {
 
+// 9999-12-31T23:59:59Z: a number beyond it is no time of a log in seconds.
+constexpr uint64_t last_second_of_9999 = 253402300799;
 // 1970-01-02T00:00:00Z: a time bound before it is refused, so that none is
 // ever 0 (no START, or no END) once its second is moved across the edge.
 constexpr int64_t earliest_time = 86400;
@@ -30,17 +33,26 @@ const char *skip_blanks(const char *p) {
 }
 
 // Whether text is wholly a number as strtoull reads it: white space may
-// come before or after it, nothing else; *b gets its value. A number too
-// large for 64 bits is still a number; its value is the largest.
+// come before or after it, nothing else. *b gets its value, flagged when
+// it lies past the year 9999 as written: without a minus sign, which wraps
+// it around, and within 64 bits, beyond which it is the largest.
 bool read_number(const char *text, bound *b) {
   char *rest;
+  errno = 0;
   b->value = std::strtoull(text, &rest, 0);
+  bool within = errno != ERANGE;
   if (rest == text)
     return false;
   while (is_space(*rest))
     ++rest;
-  b->kind = bound_kind::number;
-  return *rest == '\0';
+  if (*rest != '\0')
+    return false;
+  while (is_space(*text))
+    ++text;
+  b->kind = within && *text != '-' && b->value > last_second_of_9999
+                ? bound_kind::past_9999
+                : bound_kind::number;
+  return true;
 }
 
 // Exactly n digits at p, whose value lies in [low, high], into *value;

@@ -48,8 +48,13 @@ bool begins_as(const unsigned char *head, ssize_t n, const compression &c) {
 // A bound given as a clock reading, a word or a number with text after it
 // converts to the number it begins with, or 0, and the run then prints
 // nothing or everything. Say what it was read as, and what the text means
-// as a time when it is one.
+// as a time when it is one. A number past the year 9999 is most likely in
+// milliseconds, and selects nothing as START or everything as END.
 void note_bound(const char *which, const char *text, const bound &b) {
+  if (b.kind == bound_kind::past_9999)
+    say("stampcut: %s %llu lies after the year 9999: bounds are seconds, not "
+        "milliseconds\n",
+        which, static_cast<unsigned long long>(b.value));
   if (b.kind != bound_kind::text)
     return;
   char shown[escaped_size];

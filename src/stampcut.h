@@ -225,6 +225,7 @@ void escape(const char *p, std::size_t length, char (&out)[escaped_size]);
 // How a bound's text was read: by the first of these that fits it.
 enum class bound_kind {
   number,      // wholly a number: seconds since the epoch, strtoull, base 0
+  past_9999,   // the same, but past the year 9999: most likely milliseconds
   time,        // a text in FORMAT, a date, now or a time before it
   before_1970, // the same, before 1970-01-02: refused
   text,        // anything else: the number it begins with, or 0
@@ -276,8 +277,9 @@ void write_usage();
 bool read_bounds(run_args *args, int64_t now);
 
 // Writes on standard error, once each, the notes on bounds that are
-// neither numbers nor times, an END before START and a compressed file,
-// before the run reads anything. Leaves in's position alone.
+// neither numbers nor times, numbers past the year 9999, an END before
+// START and a compressed file, before the run reads anything. Leaves in's
+// position alone.
 void note_mistakes(FILE *in, const run_args *args);
 
 #endif

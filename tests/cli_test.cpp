@@ -533,6 +533,9 @@ TEST_F(CommandLine, BoundsConvertWithAutomaticBase) {
       {"not quite dates", "", "2024-03-01T03:30:00junk 2024-13-01", "",
        read_as("START", "2024-03-01T03:30:00junk", 2024, "1709263800") +
            read_as("END", "2024-13-01", 2024)},
+      {"milliseconds", "", "8 1709288102123", lines({9, 16, 17}),
+       "stampcut: END 1709288102123 lies after the year 9999: bounds are "
+       "seconds, not milliseconds\n"},
       {"clock readings, octal", "", "03:30 03:31", "",
        read_as("START", "03:30", 3) + read_as("END", "03:31", 3)},
       {"a word as END", "", "8 later", lines({9, 16, 17}),

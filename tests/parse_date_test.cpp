@@ -128,6 +128,7 @@ TEST(ReadBound, ReadsTimesAsTheLogsStampsAreRead) {
       {"UTC", T, nullptr, " now-0s ", time, T - 1},
       {"UTC", T, nullptr, "now-015m", time, T - 901},
       {"UTC", T, nullptr, "-99999999999999999999d", early, 0},
+      {"UTC", T, nullptr, "253402300799", number, 253402300799},
       {"UTC", T, nullptr, "2024-03-01T24:00", text, 2024},
       {"UTC", T, nullptr, "2024-3-1T03:30", text, 2024},
       {"UTC", T, nullptr, "2024-03-01T03:30:0", text, 2024},
