@@ -4,10 +4,8 @@
 // run without them.
 #include "stampcut.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <getopt.h>
 #include <string>
@@ -47,24 +45,17 @@ bool begins_as(const unsigned char *head, ssize_t n, const compression &c) {
           (head[c.size] != 0 && std::strchr(c.then, head[c.size]) != nullptr));
 }
 
-// Whether text is wholly a number as strtoull reads it: white space may
-// come before or after it, nothing else. A number too large for 64 bits is
-// still a number; its value is the largest.
-bool is_number(const char *text) {
-  char *rest;
-  std::strtoull(text, &rest, 0);
-  if (rest == text)
-    return false;
-  while (std::isspace(static_cast<unsigned char>(*rest)))
-    ++rest;
-  return *rest == '\0';
-}
-
-// A bound given as a date, a clock reading or a word converts to the number
-// it begins with, or 0, and the run then prints nothing or everything. Say
-// what it was read as, and what the text means as a time when it is one.
-void note_bound(const char *which, const char *text, uint64_t value) {
-  if (is_number(text))
+// A bound given as a clock reading, a word or a number with text after it
+// converts to the number it begins with, or 0, and the run then prints
+// nothing or everything. Say what it was read as, and what the text means
+// as a time when it is one. A number past the year 9999 is most likely in
+// milliseconds, and selects nothing as START or everything as END.
+void note_bound(const char *which, const char *text, const bound &b) {
+  if (b.kind == bound_kind::past_9999)
+    say("stampcut: %s %llu lies after the year 9999: bounds are seconds, not "
+        "milliseconds\n",
+        which, static_cast<unsigned long long>(b.value));
+  if (b.kind != bound_kind::text)
     return;
   char shown[escaped_size];
   escape(text, std::strlen(text), shown);
@@ -76,18 +67,27 @@ void note_bound(const char *which, const char *text, uint64_t value) {
                   static_cast<long long>(t));
   say("stampcut: %s \"%s\" is read as %llu: bounds are seconds since "
       "the epoch%s\n",
-      which, shown, static_cast<unsigned long long>(value), as_time);
+      which, shown, static_cast<unsigned long long>(b.value), as_time);
+}
+
+// A bound as the note on an empty interval shows it: a number as read, a
+// time as typed, its converted second being one before what was typed.
+std::string shown_bound(const char *text, const bound &b) {
+  if (b.kind != bound_kind::time)
+    return std::to_string(b.value);
+  char shown[escaped_size];
+  escape(text, std::strlen(text), shown);
+  return std::string("\"") + shown + "\"";
 }
 
 // Bounds swapped, or mistyped: no time is later than START and not later
 // than END.
 void note_empty_interval(const run_args *args) {
-  if (args->end == 0 || args->end >= args->start)
+  if (args->end.value == 0 || args->end.value >= args->start.value)
     return;
-  say("stampcut: END %llu is before START %llu: nothing can be "
-      "selected\n",
-      static_cast<unsigned long long>(args->end),
-      static_cast<unsigned long long>(args->start));
+  say("stampcut: END %s is before START %s: nothing can be selected\n",
+      shown_bound(args->end_text, args->end).c_str(),
+      shown_bound(args->start_text, args->start).c_str());
 }
 
 // The compression that a regular file's first bytes announce, or nullptr.
@@ -160,7 +160,13 @@ bool write_help() {
                    "  -f, --format=FORMAT  find each line's time as FORMAT "
                    "describes it (implies -m)\n"
                    "  -h, --help           write this help and exit\n"
-                   "      --version        write the version and exit\n");
+                   "      --version        write the version and exit\n"
+                   "START and END: seconds since the epoch (START excluded, "
+                   "END included), or\n"
+                   "times (START included, END excluded): a date such as "
+                   "2024-03-01T03:30:00Z,\n"
+                   "a text in FORMAT, now, or -N or now-N with s, m, h or d "
+                   "(-15m).\n");
 }
 
 bool write_version() {
@@ -241,9 +247,6 @@ command read_command_line(int argc, char **argv, run_args *args) {
       return command::failed;
     }
   }
-  args->start = std::strtoull(args->start_text, nullptr, 0);
-  args->end =
-      args->end_text != nullptr ? std::strtoull(args->end_text, nullptr, 0) : 0;
   return command::run;
 }
 

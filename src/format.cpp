@@ -222,6 +222,15 @@ int64_t days_to_month(int64_t year, int64_t month) {
          719468;
 }
 
+} // namespace
+
+int64_t zoned_time(const clock_reading &c, int64_t offset) {
+  return (days_to_month(c.year, c.month) + c.day - 1) * 86400 + c.hour * 3600 +
+         c.minute * 60 + c.second - offset;
+}
+
+namespace {
+
 // The time of clock reading c with r's zone: as UTC less the offset when
 // it has one, else as local standard time. *linear: whether the other
 // seconds of its minute, up to 59, follow it one a second.
@@ -229,8 +238,7 @@ int64_t clock_time(const clock_reading &c, const reading &r, date_memo *memo,
                    bool *linear) {
   if (r.zoned) {
     *linear = true;
-    return (days_to_month(c.year, c.month) + c.day - 1) * 86400 +
-           c.hour * 3600 + c.minute * 60 + c.second - r.offset;
+    return zoned_time(c, r.offset);
   }
   int64_t t = standard_time(c, memo);
   *linear = memo != nullptr && minute_is_linear(c, memo);
@@ -453,6 +461,7 @@ bool compile_format(const char *text, stamp_format *f, char (&why)[why_size]) {
   if (why[0] != '\0')
     return false;
   f->has_year = names_any(text, "YyF");
+  f->has_zone = names_any(text, "z");
   f->epoch_unit = seconds ? 1 : millis ? 1000 : 0;
   // A literal byte first, %% among them, anchors the format; anything
   // else is looked for at the positions its first directive can begin at.
@@ -506,6 +515,5 @@ int64_t format_whole(const stamp_format *f, const char *text) {
   while (is_blank(*rest))
     ++rest;
   int64_t first, last;
-  int64_t t = *rest == '\0' ? reading_time(f, r, nullptr, &first, &last) : -1;
-  return t < 0 ? -1 : t;
+  return *rest == '\0' ? reading_time(f, r, nullptr, &first, &last) : -1;
 }

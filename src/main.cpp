@@ -25,16 +25,18 @@ bool writes_to_itself(FILE *in) {
 // The time a reading without a year is placed against: the file's last
 // change, which a log's last line is written shortly before; for anything
 // else, now.
-int64_t reference_time(FILE *in) {
+int64_t reference_time(FILE *in, int64_t now) {
   struct stat st;
   if (fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode))
     return static_cast<int64_t>(st.st_mtime);
-  return static_cast<int64_t>(std::time(nullptr));
+  return now;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
+  // One instant for every "now" of the run.
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
   run_args args;
   switch (read_command_line(argc, argv, &args)) {
   case command::run:
@@ -61,8 +63,14 @@ int main(int argc, char **argv) {
   }
   const stamp_format *format = nullptr;
   if (args.format_text != nullptr) {
-    set_reference(&args.format, reference_time(in));
+    set_reference(&args.format, reference_time(in, now));
     format = &args.format;
+  }
+  // A bound in FORMAT may lack a year, and takes the reference's: the
+  // bounds are read once it is set, and before anything is read.
+  if (!read_bounds(&args, now)) {
+    std::fclose(in);
+    return -1;
   }
   note_mistakes(in, &args);
   // Every read goes straight to the file, so nothing is read ahead of what
@@ -70,12 +78,12 @@ int main(int argc, char **argv) {
   std::setvbuf(in, nullptr, _IONBF, 0);
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   int error;
-  find_start(in, args.start, &error, args.how, format);
+  find_start(in, args.start.value, &error, args.how, format);
   if (error != 0) {
     report(args.file, std::strerror(error));
     std::fclose(in);
     return -1;
   }
-  return scan_records(in, args.file, args.start, args.end, stdout, args.how,
-                      format);
+  return scan_records(in, args.file, args.start.value, args.end.value, stdout,
+                      args.how, format);
 }

@@ -138,6 +138,7 @@ struct stamp_format {
   bool begins[256];
   bool blocks[256];
   bool has_year;  // without a year, the reference's year is taken
+  bool has_zone;  // %z: a reading is placed by its offset, not by TZ
   int epoch_unit; // 1 for %s, 1000 for %Q; 0: the time is a clock reading
   // The time that a year-less reading is placed against, and its year.
   int64_t reference;
@@ -158,9 +159,14 @@ void set_reference(stamp_format *f, int64_t reference);
 // does not match there or gives a time before 1970.
 int64_t format_time(const stamp_format *f, const char *p, date_memo *memo);
 
-// Time of text when f matches it whole, blanks around it allowed; -1 when
-// it does not, or gives a time before 1970.
+// Time of text when f matches it whole, blanks around it allowed, a time
+// before 1970 included (as a bound it is refused, not passed over); -1 when
+// it does not match, or the reading cannot be converted.
 int64_t format_whole(const stamp_format *f, const char *text);
+
+// The clock reading c at offset seconds east of UTC, as seconds since the
+// epoch, in the Gregorian calendar.
+int64_t zoned_time(const clock_reading &c, int64_t offset);
 
 // Time of the line at line under cutting::lines, -1 when it has none: by
 // format when one is given, else by the first timestamp that begins a run
@@ -216,13 +222,35 @@ constexpr std::size_t escaped_size = 4 * 60 + 1;
 // non-printing byte as \xHH, a backslash as \\.
 void escape(const char *p, std::size_t length, char (&out)[escaped_size]);
 
+// How a bound's text was read: by the first of these that fits it.
+enum class bound_kind {
+  number,      // wholly a number: seconds since the epoch, strtoull, base 0
+  past_9999,   // the same, but past the year 9999: most likely milliseconds
+  time,        // a text in FORMAT, a date, now or a time before it
+  before_1970, // the same, before 1970-01-02: refused
+  text,        // anything else: the number it begins with, or 0
+};
+
+// A bound as the run compares records' times with it: later than START,
+// not later than END (0: no END).
+struct bound {
+  bound_kind kind;
+  uint64_t value;
+};
+
+// Reads a bound's text. A time is read as the log's stamps are (format,
+// when given, has its reference set), and value is its second less one,
+// so that START takes its own second in and END leaves it out. now is the
+// run's start, for now and the times before it.
+bound read_bound(const char *text, const stamp_format *format, int64_t now);
+
 // The run as the command line gives it: the texts as typed, the bounds as
-// converted (with automatic base; end 0 is no end bound).
+// read (once read_bounds has read them).
 struct run_args {
   const char *file; // "-": standard input
   const char *start_text;
   const char *end_text; // nullptr when END is not given
-  uint64_t start, end;
+  bound start, end;
   cutting how;             // -m, --multiline or -f: lines
   const char *format_text; // -f: the FORMAT as typed, or nullptr
   stamp_format format;     // compiled, when format_text is given
@@ -243,9 +271,15 @@ command read_command_line(int argc, char **argv, run_args *args);
 // Writes the usage text to standard output.
 void write_usage();
 
-// Writes on standard error, once each, the notes on bounds that are not
-// numbers, an END before START and a compressed file, before the run reads
-// anything. Leaves in's position alone.
+// Reads START and END into *args, with its FORMAT and that FORMAT's
+// reference set; now is the run's start. False, said on standard error,
+// when a bound is a time before 1970-01-02.
+bool read_bounds(run_args *args, int64_t now);
+
+// Writes on standard error, once each, the notes on bounds that are
+// neither numbers nor times, numbers past the year 9999, an END before
+// START and a compressed file, before the run reads anything. Leaves in's
+// position alone.
 void note_mistakes(FILE *in, const run_args *args);
 
 #endif

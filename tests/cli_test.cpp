@@ -507,6 +507,7 @@ std::string read_as(const char *which, const std::string &text, int value,
 
 TEST_F(CommandLine, BoundsConvertWithAutomaticBase) {
   const std::string log = lines({7, 8, 9, 16, 17});
+  const std::string minute = lines({T - 1, T, T + 59, T + 60});
   const std::string gz = "\x1f\x8b\n" + log;
   const std::string compressed = "stampcut: log: compressed ";
   const scan_case cases[] = {
@@ -522,11 +523,19 @@ TEST_F(CommandLine, BoundsConvertWithAutomaticBase) {
        lines({9, 16, 17})},
       {"white space around a number, a plus sign", "", "' 8' '+0x10 '",
        lines({9, 16})},
-      {"dates", "", "2024-03-01T03:30:00Z 2024-03-01T03:31:00Z", "",
-       read_as("START", "2024-03-01T03:30:00Z", 2024, "1709263800") +
-           read_as("END", "2024-03-01T03:31:00Z", 2024, "1709263860")},
-      {"a date with a space", "", "'2024-03-01 03:30'", "",
-       read_as("START", "2024-03-01 03:30", 2024)},
+      {"dates: each second of the minute", minute,
+       "2024-03-01T12:00:00Z 2024-03-01T12:01:00Z", lines({T, T + 59})},
+      {"a date with a space", minute, "'2024-03-01 12:00'",
+       lines({T, T + 59, T + 60})},
+      {"dates swapped", minute, "2024-03-01T12:01 2024-03-01T12:00", "",
+       "stampcut: END \"2024-03-01T12:00\" is before START "
+       "\"2024-03-01T12:01\": nothing can be selected\n"},
+      {"not quite dates", "", "2024-03-01T03:30:00junk 2024-13-01", "",
+       read_as("START", "2024-03-01T03:30:00junk", 2024, "1709263800") +
+           read_as("END", "2024-13-01", 2024)},
+      {"milliseconds", "", "8 1709288102123", lines({9, 16, 17}),
+       "stampcut: END 1709288102123 lies after the year 9999: bounds are "
+       "seconds, not milliseconds\n"},
       {"clock readings, octal", "", "03:30 03:31", "",
        read_as("START", "03:30", 3) + read_as("END", "03:31", 3)},
       {"a word as END", "", "8 later", lines({9, 16, 17}),
@@ -567,6 +576,40 @@ TEST_F(CommandLine, BoundsConvertWithAutomaticBase) {
   }
 }
 
+TEST_F(CommandLine, TimesReadAsTheLogsStampsAre) {
+  const std::string iso = lines({T - 3600, T - 1, T, T + 59, T + 60});
+  const std::string zoned = "'2024-03-01 12:00+01:00' 2024-03-01T12:01Z";
+  // Each a minute or more from every bound, whenever the run starts.
+  const int64_t n = std::time(nullptr);
+  const std::string recent = lines({n - 86460, n - 86340, n - 7260, n - 7140,
+                                    n - 960, n - 840, n - 150, n - 30, n + 60});
+  const struct {
+    std::string options, input, bounds, want;
+  } cases[] = {
+      {"", iso, zoned, lines({T, T + 59})},
+      {"-m", iso, zoned, lines({T, T + 59})},
+      {"-f %Y-%m-%dT%H:%M:%S%z", iso, zoned,
+       lines({T - 3600, T - 1, T, T + 59})},
+      {"-f '[%d/%b/%Y:%T %z]'",
+       "[01/Mar/2024:11:00:00 +0000] a\n[01/Mar/2024:12:00:00 +0000] b\n",
+       "'[01/Mar/2024:13:00:00 +0100]'", "[01/Mar/2024:12:00:00 +0000] b\n"},
+      {"-f '%b %e %T'", "Mar  1 11:59:59 a\nMar  1 12:00:00 b\n",
+       "'Mar  1 12:00:00'", "Mar  1 12:00:00 b\n"},
+      {"", recent, "now-1d -2h", lines({n - 86340, n - 7260})},
+      {"-m", recent, "-15m now-90s", lines({n - 840, n - 150})},
+      {"", recent, "-90s now", lines({n - 30})},
+  };
+  for (const auto &c : cases) {
+    write("log", c.input);
+    for (const std::string from : {"log", "/dev/stdin"}) {
+      run_result r = run(c.options + " " + from + " " + c.bounds,
+                         from == "log" ? "" : "cat log");
+      EXPECT_EQ(r.out, c.want) << c.options << " " << from << " " << c.bounds;
+      EXPECT_EQ(r.err, "") << c.options << " " << from << " " << c.bounds;
+    }
+  }
+}
+
 TEST_F(CommandLine, FailuresExit255) {
   write("log", lines({T + 1}));
   mkdir(path("dir").c_str(), 0755);
@@ -596,6 +639,9 @@ TEST_F(CommandLine, FailuresExit255) {
       {"-f'%b %T' missing 0",
        "stampcut: FORMAT \"%b %T\": has no day (%d, %e or %F)\n"},
       {"dir 0", "stampcut: dir: Is a directory\n"},
+      {"log 1970-01-01T12:00",
+       "stampcut: START \"1970-01-01T12:00\" is before 1970-01-02\n"},
+      {"log 0 -99999d", "stampcut: END \"-99999d\" is before 1970-01-02\n"},
       {"log 0 >/dev/full",
        "stampcut: standard output: No space left on device\n"},
       {"log 0 >>log", "stampcut: log: input file is also the output\n"},

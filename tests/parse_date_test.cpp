@@ -101,4 +101,60 @@ TEST(ParseDate, ReadsTheClockAsLocalStandardTime) {
   expect_all("UTC-1", {{"2024-07-01T12:00:00Z", 1719835200 - 3600}});
 }
 
+TEST(ReadBound, ReadsTimesAsTheLogsStampsAreRead) {
+  const auto number = bound_kind::number, time = bound_kind::time,
+             text = bound_kind::text, early = bound_kind::before_1970;
+  // Now, in winter and in summer (14:00 on the wall in Berlin).
+  constexpr int64_t T = 1709294400, summer = 1719835200;
+  constexpr uint64_t at_0330 = 1709263799; // 03:30Z, less its own second
+  // 13:45 on the wall, read as winter time as a stamp of it is.
+  constexpr uint64_t wall_1345 = summer - 900 + 3600 - 1;
+  const char *const berlin = "Europe/Berlin", *const iso = "%F %T%z",
+                    *const clf = "%d/%b/%Y:%T %z";
+  const struct {
+    const char *zone;
+    int64_t now;
+    const char *format, *text;
+    bound_kind kind;
+    uint64_t value;
+  } cases[] = {
+      {"UTC", T, nullptr, "2024-03-01", time, 1709251199},
+      {"UTC", T, nullptr, " 2024-03-01 03:30\t", time, at_0330},
+      {"UTC", T, nullptr, "2024-03-01T03:30:00.9+02:00", time, at_0330},
+      {"UTC", T, nullptr, "2024-03-01T03:30:00,5-0530", time, at_0330},
+      {"UTC", T, nullptr, "2024-03-01T03:30+02", time, at_0330},
+      {"UTC", T, nullptr, "1970-01-02", time, 86399},
+      {"UTC", T, nullptr, "1970-01-01T23:59:59Z", early, 0},
+      {"UTC", T, nullptr, " now-0s ", time, T - 1},
+      {"UTC", T, nullptr, "now-015m", time, T - 901},
+      {"UTC", T, nullptr, "-99999999999999999999d", early, 0},
+      {"UTC", T, nullptr, "253402300799", number, 253402300799},
+      {"UTC", T, nullptr, "2024-03-01T24:00", text, 2024},
+      {"UTC", T, nullptr, "2024-3-1T03:30", text, 2024},
+      {"UTC", T, nullptr, "2024-03-01T03:30:0", text, 2024},
+      {"UTC", T, nullptr, "2024-03-01Z", text, 2024},
+      {"UTC", T, nullptr, "now+5m", text, 0},
+      {"UTC", T, nullptr, "-1h30m", text, UINT64_MAX},
+      {"UTC", T, nullptr, "nowhere", text, 0},
+      {berlin, summer, nullptr, "-15m", time, wall_1345},
+      {berlin, summer, nullptr, "2024-07-01T13:45+02:00", time, wall_1345},
+      {berlin, summer, iso, "-15m", time, summer - 901},
+      {berlin, summer, iso, "2024-07-01T13:45+02:00", time, summer - 901},
+      {berlin, summer, iso, "2024-07-01T13:45", time, wall_1345},
+      {"UTC", T, clf, "01/Jan/1960:00:00:00 +0000", early, 0},
+      {"UTC", T, "%s", "1709263800", number, 1709263800},
+  };
+  for (const auto &c : cases) {
+    scoped_tz tz(c.zone);
+    stamp_format f;
+    char why[why_size];
+    ASSERT_TRUE(c.format == nullptr || compile_format(c.format, &f, why));
+    if (c.format != nullptr)
+      set_reference(&f, c.now);
+    bound b = read_bound(c.text, c.format != nullptr ? &f : nullptr, c.now);
+    EXPECT_EQ(static_cast<int>(b.kind), static_cast<int>(c.kind)) << c.text;
+    EXPECT_EQ(b.value, c.value) << c.zone << " \"" << c.text << '"';
+  }
+}
+
 } // namespace

@@ -1,0 +1,235 @@
+// Bounds: START and END as typed, read by the first reading that fits. A
+// number is seconds since the epoch, as it always was. A date, a text in
+// FORMAT, now or a time before it is read as the log's stamps are read, so
+// that a bound selects the lines whose stamps read the same.
+#include "stampcut.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+// 9999-12-31T23:59:59Z: a number beyond it is no time of a log in seconds.
+constexpr uint64_t last_second_of_9999 = 253402300799;
+// 1970-01-02T00:00:00Z: a time bound before it is refused, so that none is
+// ever 0 (no START, or no END) once its second is moved across the edge.
+constexpr int64_t earliest_time = 86400;
+
+bool is_space(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+const char *skip_blanks(const char *p) {
+  while (is_blank(*p))
+    ++p;
+  return p;
+}
+
+// Whether text is wholly a number as strtoull reads it: white space may
+// come before or after it, nothing else. *b gets its value, flagged when
+// it lies past the year 9999 as written: without a minus sign, which wraps
+// it around, and within 64 bits, beyond which it is the largest.
+bool read_number(const char *text, bound *b) {
+  char *rest;
+  errno = 0;
+  b->value = std::strtoull(text, &rest, 0);
+  bool within = errno != ERANGE;
+  if (rest == text)
+    return false;
+  while (is_space(*rest))
+    ++rest;
+  if (*rest != '\0')
+    return false;
+  while (is_space(*text))
+    ++text;
+  b->kind = within && *text != '-' && b->value > last_second_of_9999
+                ? bound_kind::past_9999
+                : bound_kind::number;
+  return true;
+}
+
+// Exactly n digits at p, whose value lies in [low, high], into *value;
+// the text after them, or nullptr.
+const char *read_digits(const char *p, int n, int low, int high, int *value) {
+  if (p == nullptr)
+    return nullptr;
+  int v = 0;
+  for (int i = 0; i < n; ++i, ++p) {
+    if (!is_digit(*p))
+      return nullptr;
+    v = v * 10 + (*p - '0');
+  }
+  if (v < low || v > high)
+    return nullptr;
+  *value = v;
+  return p;
+}
+
+// p followed by c, as the text after c; nullptr otherwise.
+const char *after(const char *p, char c) {
+  return p != nullptr && *p == c ? p + 1 : nullptr;
+}
+
+// A date as typed: its clock reading, and its offset when it has one.
+struct typed_date {
+  clock_reading clock;
+  bool zoned;
+  int64_t offset; // seconds east of UTC
+};
+
+// A zone after a time: Z, or a sign, two digits of hours, then two of
+// minutes with or without a colon, or none. No zone at all leaves *d
+// unzoned and p as it is; nullptr when a zone begins and is not one.
+const char *read_zone(const char *p, typed_date *d) {
+  if (*p == 'Z') {
+    d->zoned = true;
+    return p + 1;
+  }
+  if (*p != '+' && *p != '-')
+    return p;
+  int hours, minutes = 0;
+  const char *q = read_digits(p + 1, 2, 0, 23, &hours);
+  if (q != nullptr && (is_digit(*q) || (*q == ':' && is_digit(q[1]))))
+    q = read_digits(*q == ':' ? q + 1 : q, 2, 0, 59, &minutes);
+  if (q == nullptr)
+    return nullptr;
+  d->zoned = true;
+  d->offset = (*p == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
+  return q;
+}
+
+// Whether text is wholly an ISO 8601 date: YYYY-MM-DD, then T or a space
+// and HH:MM, HH:MM:SS or HH:MM:SS with a fraction (dropped), then a zone
+// or none; blanks around it. A date without a time is its midnight, and
+// has no zone.
+bool read_date(const char *text, typed_date *d) {
+  *d = typed_date{};
+  clock_reading &c = d->clock;
+  const char *p = read_digits(skip_blanks(text), 4, 0, 9999, &c.year);
+  p = read_digits(after(p, '-'), 2, 1, 12, &c.month);
+  p = read_digits(after(p, '-'), 2, 1, 31, &c.day);
+  if (p != nullptr && (*p == 'T' || *p == ' ') && is_digit(p[1])) {
+    p = read_digits(p + 1, 2, 0, 23, &c.hour);
+    p = read_digits(after(p, ':'), 2, 0, 59, &c.minute);
+    if (p != nullptr && *p == ':') {
+      p = read_digits(p + 1, 2, 0, 60, &c.second);
+      if (p != nullptr && (*p == '.' || *p == ',') && is_digit(p[1]))
+        for (p += 2; is_digit(*p);)
+          ++p;
+    }
+    if (p != nullptr)
+      p = read_zone(p, d);
+  }
+  return p != nullptr && *skip_blanks(p) == '\0';
+}
+
+// Whether text is now or a time before it: "now", or "-N" or "now-N" with
+// a unit, s, m, h or d, N in decimal; blanks around it. *ago gets the
+// seconds before now, at most UINT64_MAX.
+bool read_relative(const char *text, uint64_t *ago) {
+  static constexpr char units[] = "smhd";
+  static constexpr uint64_t unit_seconds[] = {1, 60, 3600, 86400};
+  const char *p = skip_blanks(text);
+  bool now = std::strncmp(p, "now", 3) == 0;
+  if (now)
+    p += 3;
+  *ago = 0;
+  if (*p == '-' && is_digit(p[1])) {
+    uint64_t n = 0;
+    for (++p; is_digit(*p); ++p)
+      n = n > (UINT64_MAX - 9) / 10 ? UINT64_MAX : n * 10 + (*p - '0');
+    const char *unit = *p != '\0' ? std::strchr(units, *p++) : nullptr;
+    if (unit == nullptr)
+      return false;
+    uint64_t size = unit_seconds[unit - units];
+    *ago = n > UINT64_MAX / size ? UINT64_MAX : n * size;
+  } else if (!now) {
+    return false;
+  }
+  return *skip_blanks(p) == '\0';
+}
+
+// The time a stamp written at instant t is read as: its wall-clock reading
+// under TZ, summer time included, as local standard time like every
+// stamp's reading. Under a FORMAT whose stamps give instants (%z, %s, %Q),
+// t itself. -1 when t has no reading.
+int64_t stamp_time_at(int64_t t, const stamp_format *format) {
+  if (format != nullptr && (format->has_zone || format->epoch_unit != 0))
+    return t;
+  std::time_t tt = static_cast<std::time_t>(t);
+  std::tm tm;
+  if (localtime_r(&tt, &tm) == nullptr)
+    return -1;
+  clock_reading c = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                     tm.tm_hour,        tm.tm_min,     tm.tm_sec};
+  return standard_time(c, nullptr);
+}
+
+// A bound that names a second: START takes it in and END leaves it out, so
+// that 03:30 to 03:31 is the minute 03:30. Records are compared over whole
+// seconds, later than START and not later than END, so either way the bound
+// is the second before.
+bound time_bound(int64_t t) {
+  if (t < earliest_time)
+    return {bound_kind::before_1970, 0};
+  return {bound_kind::time, static_cast<uint64_t>(t - 1)};
+}
+
+} // namespace
+
+bound read_bound(const char *text, const stamp_format *format, int64_t now) {
+  bound b;
+  if (read_number(text, &b))
+    return b;
+  if (format != nullptr) {
+    int64_t t = format_whole(format, text);
+    if (t != -1)
+      return time_bound(t);
+  }
+  typed_date d;
+  if (read_date(text, &d)) {
+    // Without -f a date's zone is ignored, as the stamps' zones are. Under
+    // it the zone is applied, and a date without one is local standard
+    // time, as a stamp is whose FORMAT has no %z.
+    bool zoned = format != nullptr && d.zoned;
+    return time_bound(zoned ? zoned_time(d.clock, d.offset)
+                            : standard_time(d.clock, nullptr));
+  }
+  uint64_t ago;
+  if (read_relative(text, &ago)) {
+    // An instant before 1970 has no reading that a stamp could have.
+    if (ago >= static_cast<uint64_t>(now))
+      return {bound_kind::before_1970, 0};
+    return time_bound(stamp_time_at(now - static_cast<int64_t>(ago), format));
+  }
+  return {bound_kind::text, std::strtoull(text, nullptr, 0)};
+}
+
+bool read_bounds(run_args *args, int64_t now) {
+  const stamp_format *format =
+      args->format_text != nullptr ? &args->format : nullptr;
+  args->start = read_bound(args->start_text, format, now);
+  args->end = args->end_text != nullptr
+                  ? read_bound(args->end_text, format, now)
+                  : bound{bound_kind::number, 0};
+  const struct {
+    const char *which, *text;
+    bound_kind kind;
+  } bounds[] = {{"START", args->start_text, args->start.kind},
+                {"END", args->end_text, args->end.kind}};
+  for (const auto &b : bounds)
+    if (b.kind == bound_kind::before_1970) {
+      char shown[escaped_size];
+      escape(b.text, std::strlen(b.text), shown);
+      say("stampcut: %s \"%s\" is before 1970-01-02\n", b.which, shown);
+      return false;
+    }
+  return true;
+}
