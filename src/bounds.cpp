@@ -22,10 +22,6 @@ bool is_space(char c) {
   return std::isspace(static_cast<unsigned char>(c)) != 0;
 }
 
-bool is_blank(char c) {
-  return c == ' ' || c == '\t';
-}
-
 const char *skip_blanks(const char *p) {
   while (is_blank(*p))
     ++p;
@@ -84,25 +80,13 @@ struct typed_date {
   int64_t offset; // seconds east of UTC
 };
 
-// A zone after a time: Z, or a sign, two digits of hours, then two of
-// minutes with or without a colon, or none. No zone at all leaves *d
-// unzoned and p as it is; nullptr when a zone begins and is not one.
+// A zone after a time, as %z reads it. No zone at all leaves *d unzoned and
+// p as it is; nullptr when a zone begins and is not one.
 const char *read_zone(const char *p, typed_date *d) {
-  if (*p == 'Z') {
-    d->zoned = true;
-    return p + 1;
-  }
-  if (*p != '+' && *p != '-')
+  if (*p != 'Z' && *p != 'z' && *p != '+' && *p != '-')
     return p;
-  int hours, minutes = 0;
-  const char *q = read_digits(p + 1, 2, 0, 23, &hours);
-  if (q != nullptr && (is_digit(*q) || (*q == ':' && is_digit(q[1]))))
-    q = read_digits(*q == ':' ? q + 1 : q, 2, 0, 59, &minutes);
-  if (q == nullptr)
-    return nullptr;
   d->zoned = true;
-  d->offset = (*p == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
-  return q;
+  return read_offset(p, &d->offset);
 }
 
 // Whether text is wholly an ISO 8601 date: YYYY-MM-DD, then T or a space

@@ -61,10 +61,6 @@ constexpr const char *day_names[] = {"monday",   "tuesday", "wednesday",
                                      "thursday", "friday",  "saturday",
                                      "sunday"};
 
-bool is_blank(char c) {
-  return c == ' ' || c == '\t';
-}
-
 // Whether the text at p spells the first n letters of name, a lower-case
 // word, in any case. Stops at the first byte that differs, so it never
 // passes the zero byte that ends the text.
@@ -95,29 +91,6 @@ const char *read_name(const char *p, op step, int64_t *index) {
 
 int two_digits(const char *p) {
   return (p[0] - '0') * 10 + (p[1] - '0');
-}
-
-// %z: Z or z; or a sign, two digits of hours, then two of minutes with or
-// without a colon, or none.
-const char *read_offset(const char *p, reading *r) {
-  r->zoned = true;
-  if (*p == 'Z' || *p == 'z') {
-    r->offset = 0;
-    return p + 1;
-  }
-  if ((*p != '+' && *p != '-') || !is_digit(p[1]) || !is_digit(p[2]))
-    return nullptr;
-  int hours = two_digits(p + 1), minutes = 0;
-  const char *q = p + 3;
-  const char *m = *q == ':' ? q + 1 : q;
-  if (is_digit(m[0]) && is_digit(m[1])) {
-    minutes = two_digits(m);
-    q = m + 2;
-  }
-  if (hours > 23 || minutes > 59)
-    return nullptr;
-  r->offset = (*p == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
-  return q;
 }
 
 // Matches the steps of f from step from on at p. Returns the text after
@@ -152,9 +125,10 @@ const char *match(const stamp_format *f, std::size_t from, const char *p,
       continue;
     }
     case op_offset:
-      p = read_offset(p, r);
+      p = read_offset(p, &r->offset);
       if (p == nullptr)
         return nullptr;
+      r->zoned = true;
       continue;
     case op_zone_name:
       if (!is_letter(*p))
@@ -420,6 +394,26 @@ void finish(stamp_format *f) {
 }
 
 } // namespace
+
+const char *read_offset(const char *p, int64_t *offset) {
+  if (*p == 'Z' || *p == 'z') {
+    *offset = 0;
+    return p + 1;
+  }
+  if ((*p != '+' && *p != '-') || !is_digit(p[1]) || !is_digit(p[2]))
+    return nullptr;
+  int hours = two_digits(p + 1), minutes = 0;
+  const char *q = p + 3;
+  const char *m = *q == ':' ? q + 1 : q;
+  if (is_digit(m[0]) && is_digit(m[1])) {
+    minutes = two_digits(m);
+    q = m + 2;
+  }
+  if (hours > 23 || minutes > 59)
+    return nullptr;
+  *offset = (*p == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
+  return q;
+}
 
 bool compile_format(const char *text, stamp_format *f, char (&why)[why_size]) {
   *f = stamp_format{};

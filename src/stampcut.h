@@ -21,6 +21,11 @@ inline bool is_letter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+// The blanks of a timestamp: spaces and tabs.
+inline bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
+
 // The first digit in [p, end), or end.
 inline char *find_digit(char *p, char *end) {
   while (p < end && !is_digit(*p))
@@ -163,6 +168,12 @@ int64_t format_time(const stamp_format *f, const char *p, date_memo *memo);
 // before 1970 included (as a bound it is refused, not passed over); -1 when
 // it does not match, or the reading cannot be converted.
 int64_t format_whole(const stamp_format *f, const char *text);
+
+// The zone at p: Z or z (offset 0), or a sign, two digits of hours (0 to
+// 23), then two of minutes (0 to 59) with or without a colon, or none.
+// *offset gets it in seconds east of UTC. Returns the text after it, or
+// nullptr when there is none.
+const char *read_offset(const char *p, int64_t *offset);
 
 // The clock reading c at offset seconds east of UTC, as seconds since the
 // epoch, in the Gregorian calendar.
