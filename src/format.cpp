@@ -228,8 +228,11 @@ int64_t reading_time(const stamp_format *f, const reading &r, date_memo *memo,
   *last = 0;
   if (f->epoch_unit != 0)
     return r.value[f_epoch] / f->epoch_unit;
+  // Without a year, the year after the reference's is tried first: a line
+  // written just after midnight on 1 January, local time, east of UTC,
+  // lies in it while the reference's year in UTC is still the old one.
   clock_reading c = {
-      static_cast<int>(f->has_year ? r.value[f_year] : f->reference_year),
+      static_cast<int>(f->has_year ? r.value[f_year] : f->reference_year + 1),
       static_cast<int>(r.value[f_month]),
       static_cast<int>(r.value[f_day]),
       static_cast<int>(r.value[f_hour]),
@@ -239,20 +242,22 @@ int64_t reading_time(const stamp_format *f, const reading &r, date_memo *memo,
   int64_t t = clock_time(c, r, memo, &linear);
   int64_t from = 0, to = 59;
   if (!f->has_year) {
-    // A reading may lie at most a day after the reference in the
-    // reference's year; later, it is of the year before. The seconds of
-    // the minute that the memo gives must fall on the same side.
+    // A reading is of the latest of the year after the reference's, its
+    // year and the year before that puts it at most a day after the
+    // reference (the year before in any case). The seconds of the minute
+    // that the memo gives must come to the same year.
     int64_t latest = f->reference + 86400;
-    int64_t minute = t - c.second;
-    if (t <= latest) {
-      to = std::min(to, latest - minute);
-    } else {
-      from = std::max(from, latest - minute + 1);
+    // Invariant: every year tried before c.year puts the minute's seconds
+    // from on past latest.
+    for (int before = 0; before < 2 && t > latest; ++before) {
+      from = std::max(from, latest - (t - c.second) + 1);
       bool linear_before;
       --c.year;
       t = clock_time(c, r, memo, &linear_before);
       linear = linear && linear_before;
     }
+    if (t <= latest)
+      to = std::min(to, latest - (t - c.second));
   }
   // No second of the minute may give a time before 1970.
   from = std::max(from, c.second - t);

@@ -391,6 +391,14 @@ TEST_F(Scan, FormatWithoutAYearTakesTheReferencesYear) {
     shell("touch -d @1704067200 log"); // 2024-01-01T00:00:00Z
     EXPECT_EQ(run(f + "log " + edge.bounds).out, edge.line);
   }
+  // East of UTC a line just after the New Year is of the year after the
+  // reference's in UTC: Jan 1, 2024 in Tokyo, 2023-12-31T15:00:01Z.
+  write("log", "Dec 31 23:59:58 a\nJan  1 00:00:01 b\n");
+  shell("touch -d 2023-12-31T21:25:01Z log");
+  EXPECT_EQ(shell("TZ=Asia/Tokyo " STAMPCUT_BIN " " + f +
+                  "log 1704034799 1704060000 >out"),
+            0);
+  EXPECT_EQ(read("out"), "Jan  1 00:00:01 b\n");
   // Through a pipe the reference is the time of the run.
   const int64_t now = std::time(nullptr);
   const std::string before = shaped("%b %e %H:%M:%S b\n", now - 3600);

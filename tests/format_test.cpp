@@ -19,6 +19,8 @@ TEST(FormatMemo, GivesWhatAMatchWithoutItGives) {
       // A day after 2024-01-01T00:00:00Z, then past it: the year before.
       {"UTC", "%b %e %T", 1704067200, {"Jan  2 00:00:00", "Jan  2 00:00:01"}},
       {"UTC", "%b %e %T", 1704067200, {"Jan  2 00:00:01", "Jan  2 00:00:00"}},
+      // A day after 2023-12-31T00:00:00Z, in the year after, then past it.
+      {"UTC", "%b %e %T", 1703980800, {"Jan  1 00:00:00", "Jan  1 00:00:01"}},
       // Liberia's clock ran 44:30 behind UTC: 1970 began at 23:15:30.
       {"Africa/Monrovia",
        "%F %T",
