@@ -231,11 +231,10 @@ command read_command_line(int argc, char **argv, run_args *args) {
   args->end_text = argc - optind > 2 ? operand[2] : nullptr;
   // Arguments after END are ignored; one that looks like an option was
   // most likely meant as one.
+  args->late_option = nullptr;
   for (char **extra = operand + 3; extra < argv + argc; ++extra)
     if ((*extra)[0] == '-' && (is_letter((*extra)[1]) || (*extra)[1] == '-')) {
-      say("stampcut: \"%s\" after the bounds is ignored: options go before "
-          "FILE\n",
-          *extra);
+      args->late_option = *extra;
       break;
     }
   if (args->format_text != nullptr) {
@@ -255,6 +254,13 @@ void write_usage() {
 }
 
 void note_mistakes(FILE *in, const run_args *args) {
+  if (args->late_option != nullptr) {
+    char shown[escaped_size];
+    escape(args->late_option, std::strlen(args->late_option), shown);
+    say("stampcut: \"%s\" after the bounds is ignored: options go before "
+        "FILE\n",
+        shown);
+  }
   note_bound("START", args->start_text, args->start);
   if (args->end_text != nullptr)
     note_bound("END", args->end_text, args->end);

@@ -450,11 +450,12 @@ bool compile_format(const char *text, stamp_format *f, char (&why)[why_size]) {
   }
   bool seconds = names_any(text, "s"), millis = names_any(text, "Q");
   if (full)
-    std::snprintf(why, why_size, "is longer than %zu steps", format_steps);
+    std::snprintf(why, why_size, "is longer than %zu bytes and directives",
+                  format_steps);
   else if (seconds && millis)
     std::snprintf(why, why_size, "has both %%s and %%Q");
   else if (!seconds && !millis && !names_any(text, "mbhBF"))
-    std::snprintf(why, why_size, "has no month (%%m, %%b, %%B or %%F)");
+    std::snprintf(why, why_size, "has no month (%%m, %%b, %%h, %%B or %%F)");
   else if (!seconds && !millis && !names_any(text, "deF"))
     std::snprintf(why, why_size, "has no day (%%d, %%e or %%F)");
   if (why[0] != '\0')

@@ -126,7 +126,7 @@ constexpr std::size_t stamp_reach = 128;
 
 // A timestamp format given with -f, compiled once into a fixed table of
 // steps that a line's bytes are matched against.
-constexpr std::size_t format_steps = 64;
+constexpr std::size_t format_steps = 256;
 struct stamp_format {
   unsigned char op[format_steps];
   unsigned char arg[format_steps];
@@ -264,6 +264,7 @@ struct run_args {
   bound start, end;
   cutting how;             // -m, --multiline or -f: lines
   const char *format_text; // -f: the FORMAT as typed, or nullptr
+  const char *late_option; // the first option-like argument after END
   stamp_format format;     // compiled, when format_text is given
 };
 
