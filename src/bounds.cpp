@@ -173,8 +173,8 @@ bound read_bound(const char *text, const stamp_format *format, int64_t now) {
   if (read_number(text, &b))
     return b;
   if (format != nullptr) {
-    int64_t t = format_whole(format, text);
-    if (t != -1)
+    int64_t t;
+    if (format_whole(format, text, &t))
       return time_bound(t);
   }
   typed_date d;

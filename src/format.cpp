@@ -505,15 +505,16 @@ int64_t format_time(const stamp_format *f, const char *p, date_memo *memo) {
   return t;
 }
 
-int64_t format_whole(const stamp_format *f, const char *text) {
+bool format_whole(const stamp_format *f, const char *text, int64_t *t) {
   while (is_blank(*text))
     ++text;
   reading r{};
   const char *rest = match(f, 0, text, &r);
   if (rest == nullptr)
-    return -1;
+    return false;
   while (is_blank(*rest))
     ++rest;
   int64_t first, last;
-  return *rest == '\0' ? reading_time(f, r, nullptr, &first, &last) : -1;
+  *t = reading_time(f, r, nullptr, &first, &last);
+  return *rest == '\0';
 }

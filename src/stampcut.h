@@ -164,10 +164,10 @@ void set_reference(stamp_format *f, int64_t reference);
 // does not match there or gives a time before 1970.
 int64_t format_time(const stamp_format *f, const char *p, date_memo *memo);
 
-// Time of text when f matches it whole, blanks around it allowed, a time
-// before 1970 included (as a bound it is refused, not passed over); -1 when
-// it does not match, or the reading cannot be converted.
-int64_t format_whole(const stamp_format *f, const char *text);
+// Whether f matches text whole, blanks around it allowed; *t then gets its
+// time, one before 1970 included (a bound refuses it, where a line passes
+// over it), or -1 when the reading cannot be converted.
+bool format_whole(const stamp_format *f, const char *text, int64_t *t);
 
 // The zone at p: Z or z (offset 0), or a sign, two digits of hours (0 to
 // 23), then two of minutes (0 to 59) with or without a colon, or none.

@@ -651,6 +651,9 @@ TEST_F(CommandLine, FailuresExit255) {
       {"log 1970-01-01T12:00",
        "stampcut: START \"1970-01-01T12:00\" is before 1970-01-02\n"},
       {"log 0 -99999d", "stampcut: END \"-99999d\" is before 1970-01-02\n"},
+      // A time of -1 is a time too, not a text that FORMAT does not match.
+      {"-f '%d/%m/%Y %T' log '31/12/1969 23:59:59'",
+       "stampcut: START \"31/12/1969 23:59:59\" is before 1970-01-02\n"},
       {"log 0 >/dev/full",
        "stampcut: standard output: No space left on device\n"},
       {"log 0 >>log", "stampcut: log: input file is also the output\n"},
