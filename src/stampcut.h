@@ -41,6 +41,23 @@ inline char *find_record_end(char *p, char *end) {
   return find_byte(p, find_byte(p, end, '\n'), '\r');
 }
 
+// Places in the list of line ends that find_line_ends fills.
+constexpr std::size_t line_ends_room = 256;
+
+// Lists in ends, which has line_ends_room places, the offsets from text of
+// the LF bytes of text[from, to), and of its CR bytes too when with_cr is
+// set, in order, and returns how many. Goes 64 bytes at a time from from,
+// and stops before a step once fewer than 64 places are left: *listed gets
+// to, or the offset before which every such byte is listed. No byte outside
+// [from, to) is read; from <= to < 2^32.
+std::size_t find_line_ends(const char *text, std::size_t from, std::size_t to,
+                           bool with_cr, uint32_t *ends, std::size_t *listed);
+
+// The same by plain byte compares, for the tests to hold the other to.
+std::size_t find_line_ends_plain(const char *text, std::size_t from,
+                                 std::size_t to, bool with_cr, uint32_t *ends,
+                                 std::size_t *listed);
+
 // Where the text that times a record ends. A record is timed by its own
 // bytes from its first digit on, cut at its terminator and by a window when
 // it runs on for longer: stop is its terminator, or the end of what has been
