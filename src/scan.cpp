@@ -34,6 +34,7 @@ struct scan_state;
 // in the area are taken, and how one that fills a whole window is.
 struct cutter {
   char *(*find_end)(char *p, char *end);
+  bool ends_at_cr; // a CR ends a piece as an LF does
   step (*take)(scan_state *s, uint64_t start, uint64_t end);
   step (*take_long)(scan_state *s, uint64_t start, uint64_t end);
 };
@@ -51,6 +52,16 @@ struct scan_state {
   // an LF, not yet written; out_end <= pos.
   std::size_t out_begin, out_end;
   uint64_t base; // area[i] is the file's byte base + i, for every i >= pos
+  // Where the pieces end, found many at a time: ends[ends_next...] are the
+  // offsets of every end byte in [at, listed), at being the first byte the
+  // scan may still look at. Emptied when the area's bytes move.
+  uint32_t ends[line_ends_room];
+  std::size_t ends_next, ends_count;
+  std::size_t listed;
+  // No CR lies between where the next ends are listed from and cr_at (0
+  // after a read): when cr_at is fill, the ends there are found by their LF
+  // alone, as in most logs, which have no CR.
+  std::size_t cr_at;
   date_memo memo;
   const cutter *cut;
   const stamp_format *format; // how lines are timed, or nullptr
@@ -65,10 +76,47 @@ struct scan_state {
   bool out_failed; // a write failed, was reported, and nothing more goes out
 };
 
+// Forgets where the pieces end: the area's bytes have moved.
+void forget_ends(scan_state *s) {
+  s->ends_next = s->ends_count = s->listed = s->cr_at = 0;
+}
+
 // Empties the area, which then holds the file's bytes from offset on.
 void restart_at(scan_state *s, uint64_t offset) {
   s->base = offset;
   s->fill = s->pos = s->out_begin = s->out_end = 0;
+  forget_ends(s);
+}
+
+// Lists the next ends of the area from p on; false when it has none.
+__attribute__((noinline)) bool list_ends(scan_state *s, char *p) {
+  std::size_t from = static_cast<std::size_t>(p - s->area);
+  if (from < s->listed)
+    from = s->listed;
+  if (from >= s->fill)
+    return false;
+  if (s->cut->ends_at_cr && s->cr_at < from)
+    s->cr_at = static_cast<std::size_t>(
+        find_byte(s->area + from, s->area + s->fill, '\r') - s->area);
+  bool with_cr = s->cut->ends_at_cr && s->cr_at < s->fill;
+  s->ends_count =
+      find_line_ends(s->area, from, s->fill, with_cr, s->ends, &s->listed);
+  s->ends_next = 0;
+  return true;
+}
+
+// The first end of a piece at or after p in the area, or its fill. The
+// piece that it ends is taken: the scan looks on from past it.
+inline char *next_end(scan_state *s, char *p) {
+  for (;;) {
+    while (s->ends_next < s->ends_count) {
+      char *e = s->area + s->ends[s->ends_next++];
+      if (e >= p)
+        return e;
+    }
+    if (!list_ends(s, p))
+      return s->area + s->fill;
+  }
 }
 
 // Keeps what is to be said about the input when the scan has ended; r is
@@ -155,14 +203,9 @@ step append_record(scan_state *s, std::size_t b, std::size_t e) {
 // most one incomplete record, starting at a digit.
 step take_records(scan_state *s, uint64_t start, uint64_t end) {
   char *limit = s->area + s->fill;
-  // The first CR at or after the record being taken, or limit: most logs
-  // have none, and one search then serves the whole read.
-  char *cr = find_byte(s->area + s->pos, limit, '\r');
   for (;;) {
     char *p = find_digit(s->area + s->pos, limit);
-    if (cr < p)
-      cr = find_byte(p, limit, '\r');
-    char *e = find_byte(p, cr, '\n');
+    char *e = next_end(s, p);
     if (e == limit) {
       s->pos = static_cast<std::size_t>(p - s->area);
       return step::more;
@@ -200,7 +243,7 @@ step take_lines(scan_state *s, uint64_t start, uint64_t end) {
   char *limit = s->area + s->fill;
   for (;;) {
     char *p = s->area + s->pos;
-    char *e = find_byte(p, limit, '\n');
+    char *e = next_end(s, p);
     if (e == limit)
       return step::more;
     if (ends_at_line(s, line_time(p, e, s->format, &s->memo), start, end))
@@ -241,6 +284,7 @@ step make_room(scan_state *s) {
   s->fill -= s->pos - kept;
   s->out_begin = 0;
   s->out_end = s->pos = kept;
+  forget_ends(s);
   return step::more;
 }
 
@@ -251,6 +295,7 @@ step refill(scan_state *s) {
   std::size_t n;
   step r = read_some(s, s->area + s->fill, area_size - s->fill, &n);
   s->fill += n;
+  s->cr_at = 0;
   return r;
 }
 
@@ -405,9 +450,9 @@ char *find_lf(char *p, char *end) {
   return find_byte(p, end, '\n');
 }
 
-constexpr cutter record_cutter = {find_record_end, take_records,
+constexpr cutter record_cutter = {find_record_end, true, take_records,
                                   take_long_record};
-constexpr cutter line_cutter = {find_lf, take_lines, take_long_line};
+constexpr cutter line_cutter = {find_lf, false, take_lines, take_long_line};
 
 // Runs the scan to its end: the end bound, the end of the file, or an error.
 step scan(scan_state *s, uint64_t start, uint64_t end) {
