@@ -130,8 +130,12 @@ bool minute_is_linear(const clock_reading &c, const date_memo *memo) {
 
 void remember_minute(date_memo *memo, const char *text, std::size_t length,
                      int64_t minute_time, int first, int last) {
-  memo->minute_length = length <= sizeof memo->minute ? length : 0;
+  bool kept = length <= minute_reach && std::memchr(text, 0, length) == nullptr;
+  memo->minute_length = kept ? length : 0;
+  std::memset(memo->minute, 0, minute_reach);
+  std::memset(memo->minute_mask, 0, minute_reach);
   std::memcpy(memo->minute, text, memo->minute_length);
+  std::memset(memo->minute_mask, 0xff, memo->minute_length);
   memo->minute_time = minute_time;
   memo->first_second = first;
   memo->last_second = last;

@@ -45,9 +45,11 @@ struct scan_state {
   FILE *in;
   const char *name;
   FILE *out;
-  char area[area_size + 1]; // the last byte is never written
-  std::size_t fill;         // valid bytes at the front of area
-  std::size_t pos;          // first byte not yet taken
+  // The bytes past area_size are never written: a zero after the last
+  // read, and room for the memo to compare a minute at any byte read.
+  char area[area_size + minute_reach];
+  std::size_t fill; // valid bytes at the front of area
+  std::size_t pos;  // first byte not yet taken
   // [out_begin, out_end) holds the selected records taken so far, each with
   // an LF, not yet written; out_end <= pos.
   std::size_t out_begin, out_end;

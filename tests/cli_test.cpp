@@ -98,6 +98,20 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
       {"two-digit seconds, then three",
        "2024-03-01T12:00:05Z\n2024-03-01T12:00:005Z\n", std::to_string(T + 4),
        "2024-03-01T12:00:05Z\n2024-03-01T12:00:005Z\n"},
+      // The memo compares a minute of 17 or 32 bytes in 16-byte halves:
+      // the next record differs in the last byte of the minute only.
+      {"a record alike but for the minute's last byte",
+       "2024-03-01T12:00:01 a\n2024-03-01T12:00-02 b\n",
+       s + " " + std::to_string(T + 9), "2024-03-01T12:00:01 a\n",
+       "stampcut: log: stopped at a line without a timestamp, byte 22: "
+       "2024-03-01T12:00-02 b (see -m and -f)\n"},
+      {"a record alike but for a 32-byte minute's last byte",
+       "0000000000000002024-03-01T12:00:01 a\n"
+       "0000000000000002024-03-01T12:00;07 b\n",
+       s + " " + std::to_string(T + 9),
+       "0000000000000002024-03-01T12:00:01 a\n",
+       "stampcut: log: stopped at a line without a timestamp, byte 37: "
+       "0000000000000002024-03-01T12:00;07 b (see -m and -f)\n"},
       // 33 bytes up to the seconds, more than the parse remembers; the next
       // record has the same first 32 and a digit, but no time.
       {"a long timestamp, then a record alike but without a time",
