@@ -138,11 +138,32 @@ int64_t standard_time(const clock_reading &c, date_memo *memo);
 // memo lies one after the other: memo's hour holds the minute.
 bool minute_is_linear(const clock_reading &c, const date_memo *memo);
 
+// parse_date without the memo's minute: the text parsed in full, and its
+// minute remembered in memo when given.
+int64_t parse_date_fully(const char *text, date_memo *memo);
+
 // Seconds since the epoch of the timestamp that begins text, a
 // zero-terminated string, read as local standard time; -1 when text does
 // not begin with a timestamp or the time cannot be converted. memo, when
-// given, only saves work: the result is the same without it.
-int64_t parse_date(const char *text, date_memo *memo = nullptr);
+// given, only saves work: the result is the same without it. Inline, so
+// that a line of a minute already seen costs its caller no call.
+inline int64_t parse_date(const char *text, date_memo *memo = nullptr) {
+  // The same minute's text followed by one or two digits and a non-digit
+  // is read by the full parse as that minute and those seconds; seconds
+  // outside the memo's, and any other shape, take the full parse.
+  if (memo != nullptr && same_minute(memo, text)) {
+    const char *s = text + memo->minute_length;
+    if (is_digit(s[0])) {
+      int second = s[0] - '0';
+      if (is_digit(s[1]))
+        second = second * 10 + (*++s - '0');
+      if (!is_digit(s[1]) && second >= memo->first_second &&
+          second <= memo->last_second)
+        return memo->minute_time + second;
+    }
+  }
+  return parse_date_fully(text, memo);
+}
 
 // How a log is cut into the pieces that are timed, selected and written.
 enum class cutting {
