@@ -60,9 +60,9 @@ struct scan_state {
   uint32_t ends[line_ends_room];
   std::size_t ends_next, ends_count;
   std::size_t listed;
-  // No CR lies between where the next ends are listed from and cr_at (0
-  // after a read): when cr_at is fill, the ends there are found by their LF
-  // alone, as in most logs, which have no CR.
+  // The first CR from where one was last looked for, or fill when there
+  // is none, and the ends there are found by their LF alone, as in most
+  // logs; 0 when none has been looked for since the last read.
   std::size_t cr_at;
   date_memo memo;
   const cutter *cut;
@@ -97,7 +97,7 @@ __attribute__((noinline)) bool list_ends(scan_state *s, char *p) {
     from = s->listed;
   if (from >= s->fill)
     return false;
-  if (s->cut->ends_at_cr && s->cr_at < from)
+  if (s->cut->ends_at_cr && s->cr_at <= from)
     s->cr_at = static_cast<std::size_t>(
         find_byte(s->area + from, s->area + s->fill, '\r') - s->area);
   bool with_cr = s->cut->ends_at_cr && s->cr_at < s->fill;
