@@ -49,29 +49,28 @@ bytes16 low_bytes(halves16 a, halves16 b) {
 #endif
 }
 
-// Lanes that hold the ends of four bytes, a run of four equal bits for
-// each, as lanes that hold one bit for each, in their low four bits.
-halves16 quads(halves16 nibbles) {
-  // Bits 0, 5, 10 and 15, one of each run, multiplied into bits 12 to 15
-  // with no carry between them.
-  return ((nibbles & 0x8421) * 0x1111) >> 12;
+// Lanes that hold the ends of four bytes, two in each of their bytes (the
+// first in bit 0, the second in bits 1 to 7), as lanes that hold one bit
+// for each of the four, in their low four bits.
+halves16 fours(halves16 pairs) {
+  return (pairs & 3) | ((pairs >> 6) & 12);
 }
 
 // The bits of the ends in the chunk at p, as plain_bits gives them. The
-// steps pack two vectors into one and take fewer bits for each byte: 8 (a
-// lane of 0 or 0xff), 4, then 1, keeping the bytes' order throughout.
+// steps pack two vectors into one, keeping the bytes' order: a byte for
+// each byte (0 or 0xff), then for each two, each four and each eight.
 inline uint64_t vector_bits(const char *p, bool with_cr) {
   halves16 c0 = reinterpret_cast<halves16>(ends16(p, with_cr));
   halves16 c1 = reinterpret_cast<halves16>(ends16(p + 16, with_cr));
   halves16 c2 = reinterpret_cast<halves16>(ends16(p + 32, with_cr));
   halves16 c3 = reinterpret_cast<halves16>(ends16(p + 48, with_cr));
-  // A byte for each two bytes, four bits each: the first in the low half.
-  halves16 n01 = reinterpret_cast<halves16>(low_bytes(c0 >> 4, c1 >> 4));
-  halves16 n23 = reinterpret_cast<halves16>(low_bytes(c2 >> 4, c3 >> 4));
+  // A byte for each two bytes: bits 7 to 14 of each lane.
+  halves16 p01 = reinterpret_cast<halves16>(low_bytes(c0 >> 7, c1 >> 7));
+  halves16 p23 = reinterpret_cast<halves16>(low_bytes(c2 >> 7, c3 >> 7));
   // A byte for each four bytes, a bit each in its low half; then the low
   // byte of each lane for the eight bytes of its two.
   halves16 octets =
-      reinterpret_cast<halves16>(low_bytes(quads(n01), quads(n23)));
+      reinterpret_cast<halves16>(low_bytes(fours(p01), fours(p23)));
   octets |= octets >> 4;
   bytes16 bits = low_bytes(octets, octets);
   uint64_t out;
