@@ -65,7 +65,7 @@ bool sorted_lines(std::string log) {
   uint64_t last = 0;
   for (std::size_t at = 0, lf; (lf = log.find('\n', at)) != std::string::npos;
        at = lf + 1) {
-    int64_t t = line_time(&log[at], &log[lf]);
+    int64_t t = line_time(&log[at], &log[lf], nullptr);
     if (t < -1 || (t >= 0 && static_cast<uint64_t>(t) < last))
       return false;
     if (t >= 0)
