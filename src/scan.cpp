@@ -13,17 +13,19 @@
 
 namespace {
 
-// Selected text leaves in writes of exactly this many bytes, but the last:
-// a pipe holds 64 KiB, and a larger write would be split in two, each half
-// waiting on the reader.
+// Selected text leaves for a pipe or a socket in writes of exactly this
+// many bytes, but the last: a pipe holds 64 KiB, and a larger write would
+// be split in two, each half waiting on the reader. Any other output takes
+// all that is pending in one write before each read: a write costs a
+// system call, whose price in a virtual machine can come near the copy's.
 constexpr std::size_t write_size = std::size_t{1} << 16;
 // Each refill reads at least this much, straight into the scan's buffer: a
 // read(2) a window cost the kernel as much again as the copy it made. The
 // window still bounds how a record is cut and timed.
 constexpr std::size_t read_size = std::size_t{1} << 16;
 // The scan's buffer holds selected text not yet written (less than
-// write_size), an incomplete record (less than a window) and one more read
-// (read_size or more).
+// write_size, or none, when a read is made), an incomplete record (less
+// than a window) and one more read (read_size or more).
 constexpr std::size_t area_size = write_size + window_size + read_size;
 
 enum class step { more, done, failed };
@@ -76,6 +78,7 @@ struct scan_state {
   // input only once the records taken before it are written; or empty.
   char said[512];
   bool out_failed; // a write failed, was reported, and nothing more goes out
+  bool in_pieces;  // whether output leaves in pieces of write_size
 };
 
 // Forgets where the pieces end: the area's bytes have moved.
@@ -180,7 +183,7 @@ step write_pieces(scan_state *s) {
 
 // Writes the selected text not yet written.
 step write_pending(scan_state *s) {
-  step r = write_pieces(s);
+  step r = s->in_pieces ? write_pieces(s) : step::more;
   if (r != step::failed)
     r = write_out(s, s->area + s->out_begin, s->out_end - s->out_begin);
   s->out_begin = s->out_end = s->pos;
@@ -190,15 +193,17 @@ step write_pending(scan_state *s) {
 // Appends the record [b, e) of the area, its LF included, to the selected
 // text not yet written. Bytes passed over between records (a CR's LF, text
 // before a digit) are closed up, so the text goes out in one piece. A
-// piece leaves as soon as it is whole: a pipe's reader then works on it
-// while the scan goes on through the read, not after it.
+// piece for a pipe leaves as soon as it is whole: its reader then works on
+// it while the scan goes on through the read, not after it.
 step append_record(scan_state *s, std::size_t b, std::size_t e) {
   if (s->out_begin == s->out_end)
     s->out_begin = s->out_end = b;
   if (b != s->out_end)
     std::memmove(s->area + s->out_end, s->area + b, e - b);
   s->out_end += e - b;
-  return s->out_end - s->out_begin >= write_size ? write_pieces(s) : step::more;
+  return s->in_pieces && s->out_end - s->out_begin >= write_size
+             ? write_pieces(s)
+             : step::more;
 }
 
 // Takes every complete record in the area. On return [pos, fill) holds at
@@ -275,9 +280,9 @@ step read_some(scan_state *s, char *at, std::size_t count, std::size_t *n) {
 }
 
 // Makes room for one more read: writes the whole pieces of the selected
-// text, and moves what is still needed to the front.
+// text, or all of it, and moves what is still needed to the front.
 step make_room(scan_state *s) {
-  if (write_pieces(s) == step::failed)
+  if ((s->in_pieces ? write_pieces(s) : write_pending(s)) == step::failed)
     return step::failed;
   std::size_t kept = s->out_end - s->out_begin;
   std::memmove(s->area, s->area + s->out_begin, kept);
@@ -305,6 +310,15 @@ bool is_regular(FILE *stream) {
   struct stat st;
   int fd = fileno(stream);
   return fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Whether output to stream leaves in pieces: to a pipe or a socket, or to
+// a stream whose kind is not known.
+bool takes_pieces(FILE *stream) {
+  struct stat st;
+  int fd = fileno(stream);
+  return fd < 0 || fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) ||
+         S_ISSOCK(st.st_mode);
 }
 
 // Reads on past the record at pos, whose terminator is not in the area yet,
@@ -478,6 +492,7 @@ int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
   s.in = in;
   s.name = name;
   s.out = out;
+  s.in_pieces = takes_pieces(out);
   s.cut = how == cutting::lines ? &line_cutter : &record_cutter;
   s.format = format;
   // Lines before the first with a time go with none, as if with a line
