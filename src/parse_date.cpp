@@ -111,13 +111,15 @@ bool minute_is_linear(const clock_reading &c, const date_memo *memo) {
 }
 
 void remember_minute(date_memo *memo, const char *text, std::size_t length,
-                     int64_t minute_time, int first, int last) {
+                     seconds_read seconds, int64_t minute_time, int first,
+                     int last) {
   bool kept = length <= minute_reach && std::memchr(text, 0, length) == nullptr;
   memo->minute_length = kept ? length : 0;
   std::memset(memo->minute, 0, minute_reach);
   std::memset(memo->minute_mask, 0, minute_reach);
   std::memcpy(memo->minute, text, memo->minute_length);
   std::memset(memo->minute_mask, 0xff, memo->minute_length);
+  memo->seconds = seconds;
   memo->minute_time = minute_time;
   memo->first_second = first;
   memo->last_second = last;
@@ -133,7 +135,7 @@ int64_t parse_date_fully(const char *text, date_memo *memo) {
     bool linear = minute_is_linear(f.clock, memo);
     remember_minute(memo, text,
                     linear ? static_cast<std::size_t>(f.seconds - text) : 0,
-                    t - f.clock.second, 0, 59);
+                    seconds_read::alone, t - f.clock.second, 0, 59);
   }
   return t;
 }

@@ -80,8 +80,16 @@ inline bool later(int64_t t, uint64_t bound) {
 // though it ends at its first zero byte.
 constexpr std::size_t minute_reach = 32;
 
+// How the seconds after a remembered minute are read.
+enum class seconds_read : unsigned char {
+  alone,     // one or two digits, then a non-digit: the default shape
+  digits,    // one or two digits, whatever follows: a FORMAT's last %S
+  by_format, // by the steps of a FORMAT that follow them too
+};
+
 // What a caller's conversions remember between its calls, so that lines
-// of the same minute or hour cost little. Zero-initialise it before use.
+// of the same minute or hour cost little. Zero-initialise it before use; a
+// memo serves one way of timing lines only.
 struct date_memo {
   // The text of a match up to its seconds field, read as a minute in which
   // each second from first_second to last_second adds one to minute_time;
@@ -90,6 +98,7 @@ struct date_memo {
   char minute[minute_reach];
   unsigned char minute_mask[minute_reach];
   std::size_t minute_length;
+  seconds_read seconds;
   int64_t minute_time;
   int first_second, last_second;
   // One local hour whose conversion is known to be linear: the fields as
@@ -119,10 +128,31 @@ inline bool same_minute(const date_memo *memo, const char *text) {
 }
 
 // Remembers that the length bytes at text, followed by a second from first
-// to last, read as minute_time plus that second. Nothing when length is 0,
-// too long to keep, or takes in a zero byte.
+// to last read as seconds says, read as minute_time plus that second.
+// Nothing when length is 0, too long to keep, or takes in a zero byte.
 void remember_minute(date_memo *memo, const char *text, std::size_t length,
-                     int64_t minute_time, int first, int last);
+                     seconds_read seconds, int64_t minute_time, int first,
+                     int last);
+
+// The time that the memo's minute gives text, which a full parse or match
+// would give: when text begins with the minute and then seconds, read as
+// the memo says, that the memo holds. Else -1, for the full parse to tell.
+// Past the minute_reach bytes compared, no byte after the seconds' first
+// non-digit is read, so a text that ends at one needs no zero there.
+inline int64_t memo_time(const date_memo *memo, const char *text) {
+  if (memo->seconds == seconds_read::by_format || !same_minute(memo, text))
+    return -1;
+  const char *s = text + memo->minute_length;
+  if (!is_digit(s[0]))
+    return -1;
+  int second = s[0] - '0';
+  if (is_digit(s[1]))
+    second = second * 10 + (*++s - '0');
+  bool fits = memo->seconds == seconds_read::digits || !is_digit(s[1]);
+  return fits && second >= memo->first_second && second <= memo->last_second
+             ? memo->minute_time + second
+             : -1;
+}
 
 // A clock reading as written: month 1 to 12, the rest as read.
 struct clock_reading {
@@ -151,18 +181,8 @@ inline int64_t parse_date(const char *text, date_memo *memo = nullptr) {
   // The same minute's text followed by one or two digits and a non-digit
   // is read by the full parse as that minute and those seconds; seconds
   // outside the memo's, and any other shape, take the full parse.
-  if (memo != nullptr && same_minute(memo, text)) {
-    const char *s = text + memo->minute_length;
-    if (is_digit(s[0])) {
-      int second = s[0] - '0';
-      if (is_digit(s[1]))
-        second = second * 10 + (*++s - '0');
-      if (!is_digit(s[1]) && second >= memo->first_second &&
-          second <= memo->last_second)
-        return memo->minute_time + second;
-    }
-  }
-  return parse_date_fully(text, memo);
+  int64_t t = memo != nullptr ? memo_time(memo, text) : -1;
+  return t != -1 ? t : parse_date_fully(text, memo);
 }
 
 // How a log is cut into the pieces that are timed, selected and written.

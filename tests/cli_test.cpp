@@ -290,6 +290,36 @@ TEST_F(Scan, CutIntoLinesTracesGoWithTheirLine) {
   EXPECT_EQ(run("-m -- -m 0 " + std::to_string(T + 1)).out, a);
 }
 
+TEST_F(Scan, FormatReadsTheSecondsOfAKnownMinuteAsInFull) {
+  // After a line of the same minute, only the seconds are read again: one
+  // or two digits up to 60, as the full match reads them, whatever
+  // follows; a line whose seconds do not match goes with the line before.
+  const std::string log = "2024-03-01 12:00:01 a\n"
+                          "2024-03-01 12:00:61 b\n"
+                          "2024-03-01 12:00:5 c\n"
+                          "2024-03-01 12:00:123 d\n"
+                          "2024-03-01 12:00:x e\n"
+                          "2024-03-01 12:00:60 f\n"
+                          "2024-03-01 12:01:01 g\n";
+  const struct {
+    std::string bounds, want;
+  } cases[] = {
+      {std::to_string(T + 1) + " " + std::to_string(T + 11),
+       "2024-03-01 12:00:5 c\n"},
+      {std::to_string(T) + " " + std::to_string(T + 4),
+       "2024-03-01 12:00:01 a\n2024-03-01 12:00:61 b\n"},
+      {std::to_string(T + 4) + " " + std::to_string(T + 12),
+       "2024-03-01 12:00:5 c\n2024-03-01 12:00:123 d\n"
+       "2024-03-01 12:00:x e\n"},
+      {std::to_string(T + 59) + " " + std::to_string(T + 60),
+       "2024-03-01 12:00:60 f\n"},
+  };
+  write("log", log);
+  for (const auto &c : cases)
+    EXPECT_EQ(run("-f '%Y-%m-%d %H:%M:%S' log " + c.bounds).out, c.want)
+        << c.bounds;
+}
+
 class CommandLine : public cli_test {};
 
 TEST_F(CommandLine, OutputOutlastsSignalsAndNonBlockingDescriptors) {
