@@ -145,9 +145,14 @@ step file_changed(scan_state *s) {
 
 // Time of the record [p, cut). The parse sees the record's own bytes only.
 int64_t record_time(char *p, char *cut, date_memo *memo) {
+  // The memo reads a record no further than its terminator, a non-digit,
+  // which then needs no zero.
+  int64_t t = memo_time(memo, p);
+  if (t != -1)
+    return t;
   char saved = *cut;
   *cut = '\0';
-  int64_t t = parse_date(p, memo);
+  t = parse_date_fully(p, memo);
   *cut = saved;
   return t;
 }
@@ -253,7 +258,13 @@ step take_lines(scan_state *s, uint64_t start, uint64_t end) {
     char *e = next_end(s, p);
     if (e == limit)
       return step::more;
-    if (ends_at_line(s, line_time(p, e, s->format, &s->memo), start, end))
+    // A line that begins with the memo's minute has the memo's time: the
+    // first place line_time would try is its first byte, and it would get
+    // the same time there, from the same memo.
+    int64_t t = memo_time(&s->memo, p);
+    if (t == -1)
+      t = line_time(p, e, s->format, &s->memo);
+    if (ends_at_line(s, t, start, end))
       return step::done;
     s->pos = static_cast<std::size_t>(e + 1 - s->area);
     if (s->line_selected &&
