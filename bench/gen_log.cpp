@@ -1,14 +1,23 @@
 // Writes a sorted ISO-8601 UTC log of about SIZE bytes to standard output:
 // lines of about 100 bytes, several a second, as a web tier would write.
 // With TRACE_SECONDS, a line every that many seconds is followed by a Java
-// stack trace of eight lines without a time.
+// stack trace of eight lines without a time. With --syslog, each line
+// begins as syslog writes it, "Mar  1 10:15:02 host app[123]: ", without
+// a year, and carries the same message.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 int main(int argc, char **argv) {
+  bool syslog = argc > 1 && std::strcmp(argv[1], "--syslog") == 0;
+  if (syslog) {
+    --argc;
+    ++argv;
+  }
   if (argc < 2) {
-    std::fputs("usage: gen_log SIZE_BYTES [FIRST_EPOCH [TRACE_SECONDS]]\n",
+    std::fputs("usage: gen_log [--syslog] SIZE_BYTES [FIRST_EPOCH "
+               "[TRACE_SECONDS]]\n",
                stderr);
     return 2;
   }
@@ -35,14 +44,26 @@ int main(int argc, char **argv) {
     if (t != stamped) {
       std::tm tm;
       gmtime_r(&t, &tm);
-      std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
+      std::strftime(stamp, sizeof stamp,
+                    syslog ? "%b %e %H:%M:%S" : "%Y-%m-%dT%H:%M:%S", &tm);
       stamped = t;
     }
     unsigned long long r = next();
-    int n = std::printf(
-        "%s.%03lluZ %s nginx[%llu]: GET %s %d %llub %llums ua=curl/8.5\n",
-        stamp, r % 1000, hosts[r % 4], 2200 + r % 40, paths[(r >> 8) % 5],
-        codes[(r >> 16) % 7], 80 + (r >> 20) % 9000, 1 + (r >> 32) % 400);
+    // A syslog stamp is 9 bytes shorter; the request's id makes up for
+    // them, so that both shapes have as many lines for their size.
+    int n =
+        syslog
+            ? std::printf("%s %s nginx[%llu]: GET %s %d %llub %llums "
+                          "id=%04llu ua=curl/8.5\n",
+                          stamp, hosts[r % 4], 2200 + r % 40,
+                          paths[(r >> 8) % 5], codes[(r >> 16) % 7],
+                          80 + (r >> 20) % 9000, 1 + (r >> 32) % 400,
+                          (r >> 40) % 10000)
+            : std::printf("%s.%03lluZ %s nginx[%llu]: GET %s %d %llub %llums "
+                          "ua=curl/8.5\n",
+                          stamp, r % 1000, hosts[r % 4], 2200 + r % 40,
+                          paths[(r >> 8) % 5], codes[(r >> 16) % 7],
+                          80 + (r >> 20) % 9000, 1 + (r >> 32) % 400);
     if (n < 0)
       return 1;
     written += static_cast<unsigned>(n);

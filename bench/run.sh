@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Measures stampcut against merely reading the same file with dd, warm and
 # cold, to /dev/null and into a pipe, and against cat, grep and gawk, on
-# generated sorted logs; then charts time against log size. Everything is
-# measured on the binary built from this tree.
+# generated sorted logs, by records, by lines (-m) and by a FORMAT (-f, on
+# the ISO log and on one stamped as syslog stamps); then charts time
+# against log size. Everything is measured on the binary built from this
+# tree.
 #
 # Usage: bench/run.sh [--no-chart] [SIZE_MIB [RUNS]]
 #   SIZE_MIB     size of the main log (default 512)
@@ -54,6 +56,20 @@ log_of() {
     sync "$f.part"
     mv "$f.part" "$f"
   fi
+  echo "$f"
+}
+
+# Prints the path of the generated syslog-shaped log of $1 MiB: the ISO
+# log's times and messages, stamped without a year. Such a stamp takes its
+# year from the file's last change, set to a minute after its last line.
+syslog_of() {
+  local f=$work/syslog-$1m
+  if [ ! -s "$f" ]; then
+    build-bench/bench/gen_log --syslog $(($1 << 20)) 1704067200 >"$f.part"
+    sync "$f.part"
+    mv "$f.part" "$f"
+  fi
+  touch -d "@$(($(date -u -d "$(tail -1 "$f" | cut -c1-15) 2024" +%s) + 60))" "$f"
   echo "$f"
 }
 
@@ -153,6 +169,11 @@ small=$(log_of 1)
 log_size=$(stat -c %s "$log")
 log_lines=$(wc -l <"$log")
 name=$(basename "$log")
+syslog=$(syslog_of "$size_mib")
+syslog_lines=$(wc -l <"$syslog")
+sysname=$(basename "$syslog")
+iso_format='%Y-%m-%dT%H:%M:%S'
+syslog_format='%b %e %H:%M:%S'
 
 cores="$(nproc) cores"
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')
@@ -165,8 +186,13 @@ echo "$cores, $cpu, $(free -g | awk '/^Mem:/ { print $2 }') GiB;" \
 echo "$kernel, $(sed -n 's/^PRETTY_NAME="\(.*\)"/\1/p' /etc/os-release), $("$cxx" --version | head -1)"
 echo "stampcut $version, Release build"
 echo "logs: $name $log_size bytes, $log_lines lines;" \
+  "$sysname $(stat -c %s "$syslog") bytes, $syslog_lines lines;" \
   "$(basename "$small") $(stat -c %s "$small") bytes"
-cat "$log" >/dev/null # into the page cache, for every warm run below
+# Into the page cache, for every warm run below, as a read brings them
+# there: the pages of a file just written are copied from more slowly.
+evict "$log"
+evict "$syslog"
+cat "$log" "$syslog" >/dev/null
 
 # dd with 1 MiB reads is the cost of the copy alone, which any reader pays;
 # with 8 KiB reads, that of reading a window at a time.
@@ -177,31 +203,49 @@ bench -N --warmup 2 --runs "$runs" --output=null --export-csv "$work/wide.csv" \
   -n "cat $name >/dev/null" "cat $log" \
   -n "stampcut $name 0 >/dev/null" "$bin $log 0" \
   -n "stampcut -m $name 0 >/dev/null" "$bin -m $log 0" \
+  -n "stampcut -f '$iso_format' $name 0 >/dev/null" \
+  "$bin -f '$iso_format' $log 0" \
+  -n "stampcut -f '$syslog_format' $sysname 0 >/dev/null" \
+  "$bin -f '$syslog_format' $syslog 0" \
   -n "gawk -v s=1970-01-01T00:00:00 '\$1 > s' $name >/dev/null" \
   "gawk -v s=1970-01-01T00:00:00 '\$1 > s' $log"
 medians "$work/wide.csv"
 target "wide query to /dev/null, x dd bs=1M" "$(ratio "$work/wide.csv" 1 4)" 2.5
 target "wide query to /dev/null, x dd bs=8192" "$(ratio "$work/wide.csv" 2 4)" 0.6
-# Cut into lines, a log of single lines costs next to what records do.
+target "wide query -m to /dev/null, x dd bs=1M" "$(ratio "$work/wide.csv" 1 5)" 2.5
+target "wide query -f to /dev/null, x dd bs=1M" "$(ratio "$work/wide.csv" 1 6)" 2.5
+# Cut into lines, a log of single lines costs next to what records do, and
+# timed by a FORMAT, next to what lines timed by the default shape do.
 target "wide query -m, x without -m" "$(ratio "$work/wide.csv" 4 5)" 1.1
-# What the scan costs beyond the copy: its own work on each record.
-user=$(user_time "$work/wide.csv" 4)
-echo "  stampcut's user time: $(awk -v u="$user" 'BEGIN { printf "%.3f", u }') s" \
-  "(mean) for $log_lines records"
-target "wide query, user time a record, ns" \
-  "$(awk -v u="$user" -v n="$log_lines" 'BEGIN { printf "%.1f", u * 1e9 / n }')" 15
+target "wide query -f, x -m" "$(ratio "$work/wide.csv" 5 6)" 1.2
+target "wide query -f on syslog, x -m on ISO" "$(ratio "$work/wide.csv" 5 7)" 1.5
+# What the scan costs beyond the copy: its own work on each line.
+for row in "4 $log_lines" "5 $log_lines -m" "6 $log_lines -f" \
+  "7 $syslog_lines -f syslog"; do
+  read -r command count how <<<"$row"
+  user=$(user_time "$work/wide.csv" "$command")
+  echo "  stampcut ${how:+$how }user time: $(awk -v u="$user" 'BEGIN { printf "%.3f", u }') s" \
+    "(mean) for $count lines"
+  target "wide query${how:+ $how}, user time a line, ns" \
+    "$(awk -v u="$user" -v n="$count" 'BEGIN { printf "%.1f", u * 1e9 / n }')" 9
+done
 
 # Both sides pay for the same shell and the same reader; only the writer
-# into the pipe differs.
+# into the pipe differs. Which of dd and cat writes faster into a pipe
+# varies from machine to machine: the faster is the reference.
 echo "== wide query, warm, into a pipe read by cat (median of $runs runs, ratio to dd)"
 bench --shell=bash --warmup 2 --runs "$runs" --export-csv "$work/pipe.csv" \
   -n "dd if=$name bs=64K | cat >/dev/null" \
   "dd if=$log bs=64K status=none | cat >/dev/null" \
+  -n "cat $name | cat >/dev/null" "cat $log | cat >/dev/null" \
   -n "stampcut $name 0 | cat >/dev/null" "$bin $log 0 | cat >/dev/null" \
   -n "stampcut -m $name 0 | cat >/dev/null" "$bin -m $log 0 | cat >/dev/null"
 medians "$work/pipe.csv"
-target "wide query into a pipe, x dd bs=64K" "$(ratio "$work/pipe.csv" 1 2)" 1.2
-target "wide query -m into a pipe, x without -m" "$(ratio "$work/pipe.csv" 2 3)" 1.1
+faster=$(awk -v a="$(median "$work/pipe.csv" 1)" -v b="$(median "$work/pipe.csv" 2)" \
+  'BEGIN { print a < b ? 1 : 2 }')
+target "wide query into a pipe, x faster of dd, cat" \
+  "$(ratio "$work/pipe.csv" "$faster" 3)" 1.2
+target "wide query -m into a pipe, x without -m" "$(ratio "$work/pipe.csv" 3 4)" 1.1
 
 echo "== wide query, cold: the file evicted before each run (median of $runs runs, ratio to dd)"
 # The eviction is worth checking: a file system or VM may ignore it, and
@@ -230,7 +274,9 @@ echo "== narrow query, warm: the minute ${minute%:} ($lo $hi, median of $((runs 
 # grep, given /dev/null, stops at its first match: both write into a pipe.
 bench -N --warmup 2 --runs "$((runs * 5))" --output=pipe --export-csv "$work/narrow.csv" \
   -n "stampcut $name $lo $hi" "$bin $log $lo $hi" \
-  -n "grep -F $minute $name" "grep -F $minute $log"
+  -n "grep -F $minute $name" "grep -F $minute $log" \
+  -n "stampcut -f '$syslog_format' $sysname $lo $hi" \
+  "$bin -f '$syslog_format' $syslog $lo $hi"
 medians "$work/narrow.csv"
 target "narrow query warm, ms" "$(awk -v t="$(median "$work/narrow.csv" 1)" \
   'BEGIN { printf "%.1f", t * 1000 }')" 10
@@ -243,6 +289,20 @@ allowance=$((($(bits_of "$log_size") + 2) * 8192 + selected + piece))
 echo "  bytes read: $read_bytes; allowance (bits $(bits_of "$log_size") + 2) x 8192" \
   "+ selected $selected + one piece $piece = $allowance"
 target "narrow query, bytes read" "$read_bytes" "$allowance"
+# The same minute of the syslog log, timed by a FORMAT without a year: the
+# search reads as little, and finds the same lines.
+strace -e trace=openat,read,pread64 -o "$work/narrow-syslog.strace" "$bin" \
+  -f "$syslog_format" "$syslog" "$lo" "$hi" >"$work/narrow-syslog.out"
+read -r count sys_bytes sys_piece < <(log_reads "$syslog" "$work/narrow-syslog.strace")
+sys_allowance=$((($(bits_of "$(stat -c %s "$syslog")") + 2) * 8192 +
+  $(stat -c %s "$work/narrow-syslog.out") + sys_piece))
+# The two logs have the same time on each line.
+same=$(cmp -s <(cut -c8-15 "$work/narrow-syslog.out") \
+  <(cut -c12-19 "$work/narrow.out") && echo "at the same times" ||
+  echo "NOT AT THE SAME TIMES")
+echo "  $sysname -f: $count reads, $sys_bytes bytes; allowance $sys_allowance;" \
+  "$(wc -l <"$work/narrow-syslog.out") lines, $same as $name's"
+target "narrow query -f on syslog, bytes read" "$sys_bytes" "$sys_allowance"
 
 # Traces make some probes pass over lines, or find no time in their read.
 traced=$(log_of "$size_mib" 3)
@@ -275,18 +335,29 @@ echo "  delivered: $delivered bytes; allowance $allowance;" \
 target "narrow query cold, bytes from the device" "$delivered" "$allowance"
 cat "$log" >/dev/null
 
-echo "== read and write calls: every record of the 1 MiB log to /dev/null"
-strace -e trace=openat,read,write -o "$work/writes.strace" "$bin" "$small" 0 >/dev/null
+echo "== read and write calls: every record of the 1 MiB log to /dev/null, and into a pipe"
+# Prints the number of reads of log $1 in strace output $2, the number of
+# writes to standard output and their bytes.
+calls() {
+  awk -F'= ' -v path="\"$1\"" '
+    /^openat\(/ && index($0, path) { fd = $NF; next }
+    fd != "" && $0 ~ "^read\\(" fd "," { r++ }
+    /write\(1,/ { n++; s += $NF }
+    END { print r + 0, n + 0, s + 0 }' "$2"
+}
 # The scan's reads are read(2); the probes' are pread64(2).
-read -r reads writes written < <(awk -F'= ' -v path="\"$small\"" '
-  /^openat\(/ && index($0, path) { fd = $NF; next }
-  fd != "" && $0 ~ "^read\\(" fd "," { r++ }
-  /write\(1,/ { n++; s += $NF }
-  END { print r + 0, n + 0, s + 0 }' "$work/writes.strace")
+strace -e trace=openat,read,write -o "$work/writes.strace" "$bin" "$small" 0 >/dev/null
+read -r reads writes written < <(calls "$small" "$work/writes.strace")
+strace -e trace=openat,read,write -o "$work/pipe.strace" "$bin" "$small" 0 | cat >/dev/null
+read -r _ pipe_writes pipe_written < <(calls "$small" "$work/pipe.strace")
 echo "  $reads reads of $(stat -c %s "$small") bytes;" \
-  "$writes writes, $written bytes, $((written / writes)) bytes a write"
+  "$writes writes, $written bytes, $((written / writes)) bytes a write;" \
+  "into a pipe $pipe_writes writes, $((pipe_written / pipe_writes)) bytes a write"
 target "read calls for the 1 MiB log" "$reads" $(($(stat -c %s "$small") / 65536 + 1))
-target "write calls for the 1 MiB log" "$writes" $((written / 65536 + 1))
+# Into a pipe, pieces of 64 KiB, which the pipe holds; elsewhere, what has
+# been taken from a read, in one write.
+target "write calls for the 1 MiB log" "$writes" "$reads"
+target "write calls for the 1 MiB log into a pipe" "$pipe_writes" $((pipe_written / 65536 + 1))
 
 echo "== peak resident memory"
 for f in "$small" "$log"; do

@@ -483,10 +483,15 @@ void set_reference(stamp_format *f, int64_t reference) {
 
 int64_t format_time(const stamp_format *f, const char *p, date_memo *memo) {
   bool memo_kept = memo != nullptr && f->memo_step < f->steps;
-  reading r;
   // The same text up to the seconds reads as the same minute: only the
-  // seconds and what follows them are matched again.
-  if (memo_kept && same_minute(memo, p) &&
+  // seconds and what follows them are matched again. Seconds that end f
+  // memo_time reads as match does, without its loop.
+  int64_t t = memo_kept ? memo_time(memo, p) : -1;
+  if (t != -1)
+    return t;
+  reading r;
+  if (memo_kept && memo->seconds == seconds_read::by_format &&
+      same_minute(memo, p) &&
       match(f, f->memo_step, p + memo->minute_length, &r) != nullptr &&
       r.value[f_second] >= memo->first_second &&
       r.value[f_second] <= memo->last_second)
@@ -495,12 +500,14 @@ int64_t format_time(const stamp_format *f, const char *p, date_memo *memo) {
   if (match(f, 0, p, &r) == nullptr)
     return -1;
   int64_t first, last;
-  int64_t t = reading_time(f, r, memo, &first, &last);
+  t = reading_time(f, r, memo, &first, &last);
   if (t < 0)
     return -1;
   if (memo_kept)
     remember_minute(
         memo, p, first <= last ? static_cast<std::size_t>(r.seconds - p) : 0,
+        f->memo_step + 1 == f->steps ? seconds_read::digits
+                                     : seconds_read::by_format,
         t - r.value[f_second], static_cast<int>(first), static_cast<int>(last));
   return t;
 }

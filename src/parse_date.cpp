@@ -80,24 +80,6 @@ bool within_hour(const clock_reading &c) {
   return c.minute >= 0 && c.minute < 60 && c.second >= 0 && c.second < 60;
 }
 
-// Parses text in full and, when memo is given, remembers its minute.
-// Kept out of line so that the memo's hit stays a few instructions.
-__attribute__((noinline)) int64_t parse_fully(const char *text,
-                                              date_memo *memo) {
-  fields f;
-  if (scan_fields(text, &f) == nullptr)
-    return -1;
-  int64_t t = standard_time(f.clock, memo);
-  if (memo != nullptr) {
-    // Only a time from the memo's linear hour goes on by one a second.
-    bool linear = minute_is_linear(f.clock, memo);
-    remember_minute(memo, text,
-                    linear ? static_cast<std::size_t>(f.seconds - text) : 0,
-                    t - f.clock.second, 0, 59);
-  }
-  return t;
-}
-
 } // namespace
 
 // Within an hour whose first and last second lie 3599 seconds apart no
@@ -129,28 +111,31 @@ bool minute_is_linear(const clock_reading &c, const date_memo *memo) {
 }
 
 void remember_minute(date_memo *memo, const char *text, std::size_t length,
-                     int64_t minute_time, int first, int last) {
-  memo->minute_length = length <= sizeof memo->minute ? length : 0;
+                     seconds_read seconds, int64_t minute_time, int first,
+                     int last) {
+  bool kept = length <= minute_reach && std::memchr(text, 0, length) == nullptr;
+  memo->minute_length = kept ? length : 0;
+  std::memset(memo->minute, 0, minute_reach);
+  std::memset(memo->minute_mask, 0, minute_reach);
   std::memcpy(memo->minute, text, memo->minute_length);
+  std::memset(memo->minute_mask, 0xff, memo->minute_length);
+  memo->seconds = seconds;
   memo->minute_time = minute_time;
   memo->first_second = first;
   memo->last_second = last;
 }
 
-int64_t parse_date(const char *text, date_memo *memo) {
-  // The same minute's text followed by one or two digits and a non-digit
-  // is read by the full parse as that minute and those seconds; seconds
-  // outside the memo's, and any other shape, take the full parse.
-  if (memo != nullptr && same_minute(memo, text)) {
-    const char *s = text + memo->minute_length;
-    if (is_digit(s[0])) {
-      int second = s[0] - '0';
-      if (is_digit(s[1]))
-        second = second * 10 + (*++s - '0');
-      if (!is_digit(s[1]) && second >= memo->first_second &&
-          second <= memo->last_second)
-        return memo->minute_time + second;
-    }
+int64_t parse_date_fully(const char *text, date_memo *memo) {
+  fields f;
+  if (scan_fields(text, &f) == nullptr)
+    return -1;
+  int64_t t = standard_time(f.clock, memo);
+  if (memo != nullptr) {
+    // Only a time from the memo's linear hour goes on by one a second.
+    bool linear = minute_is_linear(f.clock, memo);
+    remember_minute(memo, text,
+                    linear ? static_cast<std::size_t>(f.seconds - text) : 0,
+                    seconds_read::alone, t - f.clock.second, 0, 59);
   }
-  return parse_fully(text, memo);
+  return t;
 }

@@ -13,17 +13,19 @@
 
 namespace {
 
-// Selected text leaves in writes of exactly this many bytes, but the last:
-// a pipe holds 64 KiB, and a larger write would be split in two, each half
-// waiting on the reader.
+// Selected text leaves for a pipe or a socket in writes of exactly this
+// many bytes, but the last: a pipe holds 64 KiB, and a larger write would
+// be split in two, each half waiting on the reader. Any other output takes
+// all that is pending in one write before each read: a write costs a
+// system call, whose price in a virtual machine can come near the copy's.
 constexpr std::size_t write_size = std::size_t{1} << 16;
 // Each refill reads at least this much, straight into the scan's buffer: a
 // read(2) a window cost the kernel as much again as the copy it made. The
 // window still bounds how a record is cut and timed.
 constexpr std::size_t read_size = std::size_t{1} << 16;
 // The scan's buffer holds selected text not yet written (less than
-// write_size), an incomplete record (less than a window) and one more read
-// (read_size or more).
+// write_size, or none, when a read is made), an incomplete record (less
+// than a window) and one more read (read_size or more).
 constexpr std::size_t area_size = write_size + window_size + read_size;
 
 enum class step { more, done, failed };
@@ -34,6 +36,7 @@ struct scan_state;
 // in the area are taken, and how one that fills a whole window is.
 struct cutter {
   char *(*find_end)(char *p, char *end);
+  bool ends_at_cr; // a CR ends a piece as an LF does
   step (*take)(scan_state *s, uint64_t start, uint64_t end);
   step (*take_long)(scan_state *s, uint64_t start, uint64_t end);
 };
@@ -44,13 +47,25 @@ struct scan_state {
   FILE *in;
   const char *name;
   FILE *out;
-  char area[area_size + 1]; // the last byte is never written
-  std::size_t fill;         // valid bytes at the front of area
-  std::size_t pos;          // first byte not yet taken
+  // The bytes past area_size are never written: a zero after the last
+  // read, and room for the memo to compare a minute at any byte read.
+  char area[area_size + minute_reach];
+  std::size_t fill; // valid bytes at the front of area
+  std::size_t pos;  // first byte not yet taken
   // [out_begin, out_end) holds the selected records taken so far, each with
   // an LF, not yet written; out_end <= pos.
   std::size_t out_begin, out_end;
   uint64_t base; // area[i] is the file's byte base + i, for every i >= pos
+  // Where the pieces end, found many at a time: ends[ends_next...] are the
+  // offsets of every end byte in [at, listed), at being the first byte the
+  // scan may still look at. Emptied when the area's bytes move.
+  uint32_t ends[line_ends_room];
+  std::size_t ends_next, ends_count;
+  std::size_t listed;
+  // The first CR from where one was last looked for, or fill when there
+  // is none, and the ends there are found by their LF alone, as in most
+  // logs; 0 when none has been looked for since the last read.
+  std::size_t cr_at;
   date_memo memo;
   const cutter *cut;
   const stamp_format *format; // how lines are timed, or nullptr
@@ -63,12 +78,50 @@ struct scan_state {
   // input only once the records taken before it are written; or empty.
   char said[512];
   bool out_failed; // a write failed, was reported, and nothing more goes out
+  bool in_pieces;  // whether output leaves in pieces of write_size
 };
+
+// Forgets where the pieces end: the area's bytes have moved.
+void forget_ends(scan_state *s) {
+  s->ends_next = s->ends_count = s->listed = s->cr_at = 0;
+}
 
 // Empties the area, which then holds the file's bytes from offset on.
 void restart_at(scan_state *s, uint64_t offset) {
   s->base = offset;
   s->fill = s->pos = s->out_begin = s->out_end = 0;
+  forget_ends(s);
+}
+
+// Lists the next ends of the area from p on; false when it has none.
+__attribute__((noinline)) bool list_ends(scan_state *s, char *p) {
+  std::size_t from = static_cast<std::size_t>(p - s->area);
+  if (from < s->listed)
+    from = s->listed;
+  if (from >= s->fill)
+    return false;
+  if (s->cut->ends_at_cr && s->cr_at <= from)
+    s->cr_at = static_cast<std::size_t>(
+        find_byte(s->area + from, s->area + s->fill, '\r') - s->area);
+  bool with_cr = s->cut->ends_at_cr && s->cr_at < s->fill;
+  s->ends_count =
+      find_line_ends(s->area, from, s->fill, with_cr, s->ends, &s->listed);
+  s->ends_next = 0;
+  return true;
+}
+
+// The first end of a piece at or after p in the area, or its fill. The
+// piece that it ends is taken: the scan looks on from past it.
+inline char *next_end(scan_state *s, char *p) {
+  for (;;) {
+    while (s->ends_next < s->ends_count) {
+      char *e = s->area + s->ends[s->ends_next++];
+      if (e >= p)
+        return e;
+    }
+    if (!list_ends(s, p))
+      return s->area + s->fill;
+  }
 }
 
 // Keeps what is to be said about the input when the scan has ended; r is
@@ -92,9 +145,14 @@ step file_changed(scan_state *s) {
 
 // Time of the record [p, cut). The parse sees the record's own bytes only.
 int64_t record_time(char *p, char *cut, date_memo *memo) {
+  // The memo reads a record no further than its terminator, a non-digit,
+  // which then needs no zero.
+  int64_t t = memo_time(memo, p);
+  if (t != -1)
+    return t;
   char saved = *cut;
   *cut = '\0';
-  int64_t t = parse_date(p, memo);
+  t = parse_date_fully(p, memo);
   *cut = saved;
   return t;
 }
@@ -130,7 +188,7 @@ step write_pieces(scan_state *s) {
 
 // Writes the selected text not yet written.
 step write_pending(scan_state *s) {
-  step r = write_pieces(s);
+  step r = s->in_pieces ? write_pieces(s) : step::more;
   if (r != step::failed)
     r = write_out(s, s->area + s->out_begin, s->out_end - s->out_begin);
   s->out_begin = s->out_end = s->pos;
@@ -140,29 +198,26 @@ step write_pending(scan_state *s) {
 // Appends the record [b, e) of the area, its LF included, to the selected
 // text not yet written. Bytes passed over between records (a CR's LF, text
 // before a digit) are closed up, so the text goes out in one piece. A
-// piece leaves as soon as it is whole: a pipe's reader then works on it
-// while the scan goes on through the read, not after it.
+// piece for a pipe leaves as soon as it is whole: its reader then works on
+// it while the scan goes on through the read, not after it.
 step append_record(scan_state *s, std::size_t b, std::size_t e) {
   if (s->out_begin == s->out_end)
     s->out_begin = s->out_end = b;
   if (b != s->out_end)
     std::memmove(s->area + s->out_end, s->area + b, e - b);
   s->out_end += e - b;
-  return s->out_end - s->out_begin >= write_size ? write_pieces(s) : step::more;
+  return s->in_pieces && s->out_end - s->out_begin >= write_size
+             ? write_pieces(s)
+             : step::more;
 }
 
 // Takes every complete record in the area. On return [pos, fill) holds at
 // most one incomplete record, starting at a digit.
 step take_records(scan_state *s, uint64_t start, uint64_t end) {
   char *limit = s->area + s->fill;
-  // The first CR at or after the record being taken, or limit: most logs
-  // have none, and one search then serves the whole read.
-  char *cr = find_byte(s->area + s->pos, limit, '\r');
   for (;;) {
     char *p = find_digit(s->area + s->pos, limit);
-    if (cr < p)
-      cr = find_byte(p, limit, '\r');
-    char *e = find_byte(p, cr, '\n');
+    char *e = next_end(s, p);
     if (e == limit) {
       s->pos = static_cast<std::size_t>(p - s->area);
       return step::more;
@@ -200,10 +255,16 @@ step take_lines(scan_state *s, uint64_t start, uint64_t end) {
   char *limit = s->area + s->fill;
   for (;;) {
     char *p = s->area + s->pos;
-    char *e = find_byte(p, limit, '\n');
+    char *e = next_end(s, p);
     if (e == limit)
       return step::more;
-    if (ends_at_line(s, line_time(p, e, s->format, &s->memo), start, end))
+    // A line that begins with the memo's minute has the memo's time: the
+    // first place line_time would try is its first byte, and it would get
+    // the same time there, from the same memo.
+    int64_t t = memo_time(&s->memo, p);
+    if (t == -1)
+      t = line_time(p, e, s->format, &s->memo);
+    if (ends_at_line(s, t, start, end))
       return step::done;
     s->pos = static_cast<std::size_t>(e + 1 - s->area);
     if (s->line_selected &&
@@ -230,9 +291,9 @@ step read_some(scan_state *s, char *at, std::size_t count, std::size_t *n) {
 }
 
 // Makes room for one more read: writes the whole pieces of the selected
-// text, and moves what is still needed to the front.
+// text, or all of it, and moves what is still needed to the front.
 step make_room(scan_state *s) {
-  if (write_pieces(s) == step::failed)
+  if ((s->in_pieces ? write_pieces(s) : write_pending(s)) == step::failed)
     return step::failed;
   std::size_t kept = s->out_end - s->out_begin;
   std::memmove(s->area, s->area + s->out_begin, kept);
@@ -241,6 +302,7 @@ step make_room(scan_state *s) {
   s->fill -= s->pos - kept;
   s->out_begin = 0;
   s->out_end = s->pos = kept;
+  forget_ends(s);
   return step::more;
 }
 
@@ -251,6 +313,7 @@ step refill(scan_state *s) {
   std::size_t n;
   step r = read_some(s, s->area + s->fill, area_size - s->fill, &n);
   s->fill += n;
+  s->cr_at = 0;
   return r;
 }
 
@@ -258,6 +321,15 @@ bool is_regular(FILE *stream) {
   struct stat st;
   int fd = fileno(stream);
   return fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Whether output to stream leaves in pieces: to a pipe or a socket, or to
+// a stream whose kind is not known.
+bool takes_pieces(FILE *stream) {
+  struct stat st;
+  int fd = fileno(stream);
+  return fd < 0 || fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) ||
+         S_ISSOCK(st.st_mode);
 }
 
 // Reads on past the record at pos, whose terminator is not in the area yet,
@@ -405,9 +477,9 @@ char *find_lf(char *p, char *end) {
   return find_byte(p, end, '\n');
 }
 
-constexpr cutter record_cutter = {find_record_end, take_records,
+constexpr cutter record_cutter = {find_record_end, true, take_records,
                                   take_long_record};
-constexpr cutter line_cutter = {find_lf, take_lines, take_long_line};
+constexpr cutter line_cutter = {find_lf, false, take_lines, take_long_line};
 
 // Runs the scan to its end: the end bound, the end of the file, or an error.
 step scan(scan_state *s, uint64_t start, uint64_t end) {
@@ -431,6 +503,7 @@ int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
   s.in = in;
   s.name = name;
   s.out = out;
+  s.in_pieces = takes_pieces(out);
   s.cut = how == cutting::lines ? &line_cutter : &record_cutter;
   s.format = format;
   // Lines before the first with a time go with none, as if with a line

@@ -46,6 +46,23 @@ inline char *find_record_end(char *p, char *end) {
   return find_byte(p, find_byte(p, end, '\n'), '\r');
 }
 
+// Places in the list of line ends that find_line_ends fills.
+constexpr std::size_t line_ends_room = 256;
+
+// Lists in ends, which has line_ends_room places, the offsets from text of
+// the LF bytes of text[from, to), and of its CR bytes too when with_cr is
+// set, in order, and returns how many. Goes 64 bytes at a time from from,
+// and stops before a step once fewer than 64 places are left: *listed gets
+// to, or the offset before which every such byte is listed. No byte outside
+// [from, to) is read; from <= to < 2^32.
+std::size_t find_line_ends(const char *text, std::size_t from, std::size_t to,
+                           bool with_cr, uint32_t *ends, std::size_t *listed);
+
+// The same by plain byte compares, for the tests to hold the other to.
+std::size_t find_line_ends_plain(const char *text, std::size_t from,
+                                 std::size_t to, bool with_cr, uint32_t *ends,
+                                 std::size_t *listed);
+
 // Where the text that times a record ends. A record is timed by its own
 // bytes from its first digit on, cut at its terminator and by a window when
 // it runs on for longer: stop is its terminator, or the end of what has been
@@ -63,14 +80,30 @@ inline bool later(int64_t t, uint64_t bound) {
   return static_cast<uint64_t>(t) > bound;
 }
 
+// Bytes that the memo's minute compares at a text, however long the
+// minute: a text parsed with a memo must have this many readable bytes,
+// though it ends at its first zero byte.
+constexpr std::size_t minute_reach = 32;
+
+// How the seconds after a remembered minute are read.
+enum class seconds_read : unsigned char {
+  alone,     // one or two digits, then a non-digit: the default shape
+  digits,    // one or two digits, whatever follows: a FORMAT's last %S
+  by_format, // by the steps of a FORMAT that follow them too
+};
+
 // What a caller's conversions remember between its calls, so that lines
-// of the same minute or hour cost little. Zero-initialise it before use.
+// of the same minute or hour cost little. Zero-initialise it before use; a
+// memo serves one way of timing lines only.
 struct date_memo {
   // The text of a match up to its seconds field, read as a minute in which
   // each second from first_second to last_second adds one to minute_time;
-  // none when the length is 0.
-  char minute[32];
+  // none when the length is 0. The mask is 0xff for each byte of the
+  // minute, 0 after it.
+  char minute[minute_reach];
+  unsigned char minute_mask[minute_reach];
   std::size_t minute_length;
+  seconds_read seconds;
   int64_t minute_time;
   int first_second, last_second;
   // One local hour whose conversion is known to be linear: the fields as
@@ -80,17 +113,51 @@ struct date_memo {
   int64_t hour_time;
 };
 
-// Whether text begins with the memo's minute.
+// Whether text begins with the memo's minute. The minute holds no zero
+// byte, so this is strncmp's answer, though all minute_reach bytes are
+// compared at once, under the mask.
 inline bool same_minute(const date_memo *memo, const char *text) {
-  return memo->minute_length != 0 &&
-         std::strncmp(text, memo->minute, memo->minute_length) == 0;
+  typedef unsigned char bytes16 __attribute__((vector_size(16)));
+  static_assert(minute_reach == 2 * sizeof(bytes16), "two vectors");
+  bytes16 differ[2];
+  for (std::size_t i = 0; i < 2; ++i) {
+    bytes16 t, m, k;
+    std::memcpy(&t, text + 16 * i, sizeof t);
+    std::memcpy(&m, memo->minute + 16 * i, sizeof m);
+    std::memcpy(&k, memo->minute_mask + 16 * i, sizeof k);
+    differ[i] = (t ^ m) & k;
+  }
+  typedef uint64_t words16 __attribute__((vector_size(16)));
+  words16 w = reinterpret_cast<words16>(differ[0] | differ[1]);
+  return memo->minute_length != 0 && (w[0] | w[1]) == 0;
 }
 
 // Remembers that the length bytes at text, followed by a second from first
-// to last, read as minute_time plus that second. Nothing when length is 0
-// or too long to keep.
+// to last read as seconds says, read as minute_time plus that second.
+// Nothing when length is 0, too long to keep, or takes in a zero byte.
 void remember_minute(date_memo *memo, const char *text, std::size_t length,
-                     int64_t minute_time, int first, int last);
+                     seconds_read seconds, int64_t minute_time, int first,
+                     int last);
+
+// The time that the memo's minute gives text, which a full parse or match
+// would give: when text begins with the minute and then seconds, read as
+// the memo says, that the memo holds. Else -1, for the full parse to tell.
+// Past the minute_reach bytes compared, no byte after the seconds' first
+// non-digit is read, so a text that ends at one needs no zero there.
+inline int64_t memo_time(const date_memo *memo, const char *text) {
+  if (memo->seconds == seconds_read::by_format || !same_minute(memo, text))
+    return -1;
+  const char *s = text + memo->minute_length;
+  if (!is_digit(s[0]))
+    return -1;
+  int second = s[0] - '0';
+  if (is_digit(s[1]))
+    second = second * 10 + (*++s - '0');
+  bool fits = memo->seconds == seconds_read::digits || !is_digit(s[1]);
+  return fits && second >= memo->first_second && second <= memo->last_second
+             ? memo->minute_time + second
+             : -1;
+}
 
 // A clock reading as written: month 1 to 12, the rest as read.
 struct clock_reading {
@@ -106,11 +173,22 @@ int64_t standard_time(const clock_reading &c, date_memo *memo);
 // memo lies one after the other: memo's hour holds the minute.
 bool minute_is_linear(const clock_reading &c, const date_memo *memo);
 
+// parse_date without the memo's minute: the text parsed in full, and its
+// minute remembered in memo when given.
+int64_t parse_date_fully(const char *text, date_memo *memo);
+
 // Seconds since the epoch of the timestamp that begins text, a
 // zero-terminated string, read as local standard time; -1 when text does
 // not begin with a timestamp or the time cannot be converted. memo, when
-// given, only saves work: the result is the same without it.
-int64_t parse_date(const char *text, date_memo *memo = nullptr);
+// given, only saves work: the result is the same without it. Inline, so
+// that a line of a minute already seen costs its caller no call.
+inline int64_t parse_date(const char *text, date_memo *memo = nullptr) {
+  // The same minute's text followed by one or two digits and a non-digit
+  // is read by the full parse as that minute and those seconds; seconds
+  // outside the memo's, and any other shape, take the full parse.
+  int64_t t = memo != nullptr ? memo_time(memo, text) : -1;
+  return t != -1 ? t : parse_date_fully(text, memo);
+}
 
 // How a log is cut into the pieces that are timed, selected and written.
 enum class cutting {

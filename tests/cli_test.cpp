@@ -99,6 +99,20 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
       {"two-digit seconds, then three",
        "2024-03-01T12:00:05Z\n2024-03-01T12:00:005Z\n", std::to_string(T + 4),
        "2024-03-01T12:00:05Z\n2024-03-01T12:00:005Z\n"},
+      // The memo compares a minute of 17 or 32 bytes in 16-byte halves:
+      // the next record differs in the last byte of the minute only.
+      {"a record alike but for the minute's last byte",
+       "2024-03-01T12:00:01 a\n2024-03-01T12:00-02 b\n",
+       s + " " + std::to_string(T + 9), "2024-03-01T12:00:01 a\n",
+       "stampcut: log: stopped at a line without a timestamp, byte 22: "
+       "2024-03-01T12:00-02 b (see -m and -f)\n"},
+      {"a record alike but for a 32-byte minute's last byte",
+       "0000000000000002024-03-01T12:00:01 a\n"
+       "0000000000000002024-03-01T12:00;07 b\n",
+       s + " " + std::to_string(T + 9),
+       "0000000000000002024-03-01T12:00:01 a\n",
+       "stampcut: log: stopped at a line without a timestamp, byte 37: "
+       "0000000000000002024-03-01T12:00;07 b (see -m and -f)\n"},
       // 33 bytes up to the seconds, more than the parse remembers; the next
       // record has the same first 32 and a digit, but no time.
       {"a long timestamp, then a record alike but without a time",
@@ -406,6 +420,36 @@ TEST_F(Scan, FormatWithoutAYearTakesTheReferencesYear) {
                    shaped("%b %e %H:%M:%S c\n", now + 2 * 86400));
   EXPECT_EQ(run(f + "/dev/stdin " + std::to_string(now - 7200), "cat log").out,
             before);
+}
+
+TEST_F(Scan, FormatReadsTheSecondsOfAKnownMinuteAsInFull) {
+  // After a line of the same minute, only the seconds are read again: one
+  // or two digits up to 60, as the full match reads them, whatever
+  // follows; a line whose seconds do not match goes with the line before.
+  const std::string log = "2024-03-01 12:00:01 a\n"
+                          "2024-03-01 12:00:61 b\n"
+                          "2024-03-01 12:00:5 c\n"
+                          "2024-03-01 12:00:123 d\n"
+                          "2024-03-01 12:00:x e\n"
+                          "2024-03-01 12:00:60 f\n"
+                          "2024-03-01 12:01:01 g\n";
+  const struct {
+    std::string bounds, want;
+  } cases[] = {
+      {std::to_string(T + 1) + " " + std::to_string(T + 11),
+       "2024-03-01 12:00:5 c\n"},
+      {std::to_string(T) + " " + std::to_string(T + 4),
+       "2024-03-01 12:00:01 a\n2024-03-01 12:00:61 b\n"},
+      {std::to_string(T + 4) + " " + std::to_string(T + 12),
+       "2024-03-01 12:00:5 c\n2024-03-01 12:00:123 d\n"
+       "2024-03-01 12:00:x e\n"},
+      {std::to_string(T + 59) + " " + std::to_string(T + 60),
+       "2024-03-01 12:00:60 f\n"},
+  };
+  write("log", log);
+  for (const auto &c : cases)
+    EXPECT_EQ(run("-f '%Y-%m-%d %H:%M:%S' log " + c.bounds).out, c.want)
+        << c.bounds;
 }
 
 class CommandLine : public cli_test {};

@@ -56,6 +56,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 // after the first with one memo, as the scan parses consecutive records.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   std::string input(reinterpret_cast<const char *>(data), size);
+  // The memo compares minute_reach bytes at a text, wherever it ends.
+  input.append(minute_reach, '\0');
   const char *first = input.c_str();
   std::size_t split = std::strlen(first);
   const char *second = split < size ? first + split + 1 : first;

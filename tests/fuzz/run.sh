@@ -10,7 +10,7 @@ CXX=clang++ cmake -S "$here" -B "$here/build" -DCMAKE_BUILD_TYPE=Debug >/dev/nul
 cmake --build "$here/build" -j2 >/dev/null
 
 status=0
-for target in parse_date run format; do
+for target in parse_date run format line_ends; do
   work="$here/build/corpus-$target"
   mkdir -p "$work" "$here/build/findings"
   echo "== fuzz_$target for ${seconds}s"
