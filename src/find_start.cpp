@@ -126,26 +126,29 @@ uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target,
 uint64_t find_start(FILE *stream, uint64_t target, int *error, cutting how,
                     const stamp_format *format) {
   *error = 0;
+  // The log begins where the stream stands: the first byte of a file just
+  // opened, or what a caller left unread of standard input.
+  off_t here = ftello(stream);
   // A stream that cannot seek (a pipe, a terminal) is scanned from where it
   // stands; nothing has been read from it.
-  if (fseeko(stream, 0, SEEK_END) != 0)
+  if (here < 0 || fseeko(stream, 0, SEEK_END) != 0)
     return 0;
   off_t size = ftello(stream);
-  uint64_t start = 0;
+  uint64_t first = static_cast<uint64_t>(here), start = first;
   // Cut into lines, a start of 0 selects the lines before the first with a
   // time, which the search would pass over with the lines of time 0.
-  bool search = size > 0 && (how == cutting::records || target != 0);
+  bool search = size > here && (how == cutting::records || target != 0);
   if (search) {
     // The probes read a window here and there: read-ahead would only pull
     // in what they never look at.
     posix_fadvise(fileno(stream), 0, 0, POSIX_FADV_RANDOM);
-    start = binary_seek(stream, 0, static_cast<uint64_t>(size), target, how,
+    start = binary_seek(stream, first, static_cast<uint64_t>(size), target, how,
                         format, error);
     // The start is the line that the last probe at start reported. Were it
-    // gone (the file changed under us), the first byte is the only start
-    // known to be a line's.
-    if (start != 0 && *error == 0) {
-      uint64_t line = 0;
+    // gone (the file changed under us), the log's first byte is the only
+    // start known to be a line's.
+    if (start != first && *error == 0) {
+      uint64_t line = first;
       read_date_forwards(stream, start, how, format, &line, error);
       start = line;
     }

@@ -532,6 +532,10 @@ TEST_F(CommandLine, OptionsStandBeforeFile) {
     EXPECT_EQ(r.err, c.err) << c.args;
     EXPECT_EQ(r.status, c.status) << c.args;
   }
+  // - reads on from where standard input stands, as a pipe is read.
+  EXPECT_EQ(shell("{ IFS= read -r x; TZ=UTC " STAMPCUT_BIN " - 0; } <log >out"),
+            0);
+  EXPECT_EQ(read("out"), lines({T + 2}));
   run_result help = run("--help -x");
   EXPECT_EQ(help.out.substr(0, usage.size()), usage);
   EXPECT_NE(help.out.find("--format=FORMAT"), std::string::npos);
