@@ -98,8 +98,10 @@ const compression *compression_of(FILE *in) {
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
     return nullptr;
+  // The log begins where the stream stands, as for the search.
+  off_t at = ftello(in);
   unsigned char head[head_size] = {};
-  ssize_t n = pread(fd, head, sizeof head, 0);
+  ssize_t n = pread(fd, head, sizeof head, at > 0 ? at : 0);
   for (const compression &c : compressions)
     if (begins_as(head, n, c))
       return &c;

@@ -532,10 +532,28 @@ TEST_F(CommandLine, OptionsStandBeforeFile) {
     EXPECT_EQ(r.err, c.err) << c.args;
     EXPECT_EQ(r.status, c.status) << c.args;
   }
-  // - reads on from where standard input stands, as a pipe is read.
-  EXPECT_EQ(shell("{ IFS= read -r x; TZ=UTC " STAMPCUT_BIN " - 0; } <log >out"),
-            0);
-  EXPECT_EQ(read("out"), lines({T + 2}));
+  // - reads on from where standard input stands, as a pipe is read: lines
+  // read off before are not searched, taken or taken for compressed bytes.
+  // Two, as a probe looks past the line it lands in.
+  const std::string rest = lines({T + 3, T + 4});
+  write("headed", lines({T + 1, T + 2}) + rest);
+  write("packed", "\x1f\x8b?\n" + lines({T + 2}) + rest);
+  const struct {
+    std::string args, in;
+  } from_here[] = {
+      {"- 0", "headed"},
+      {"- " + std::to_string(T), "headed"},
+      {"-m - 0", "headed"},
+      {"- 0", "packed"},
+  };
+  for (const auto &c : from_here) {
+    EXPECT_EQ(shell("{ IFS= read -r x; read -r x; TZ=UTC " STAMPCUT_BIN " " +
+                    c.args + "; } <" + c.in + " >.out 2>.err"),
+              0)
+        << c.args;
+    EXPECT_EQ(read(".out"), rest) << c.args << " <" << c.in;
+    EXPECT_EQ(read(".err"), "") << c.args << " <" << c.in;
+  }
   run_result help = run("--help -x");
   EXPECT_EQ(help.out.substr(0, usage.size()), usage);
   EXPECT_NE(help.out.find("--format=FORMAT"), std::string::npos);
