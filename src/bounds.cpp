@@ -4,7 +4,6 @@
 // that a bound selects the lines whose stamps read the same.
 #include "stampcut.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,16 +16,6 @@ constexpr uint64_t last_second_of_9999 = 253402300799;
 // 1970-01-02T00:00:00Z: a time bound before it is refused, so that none is
 // ever 0 (no START, or no END) once its second is moved across the edge.
 constexpr int64_t earliest_time = 86400;
-
-bool is_space(char c) {
-  return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
-const char *skip_blanks(const char *p) {
-  while (is_blank(*p))
-    ++p;
-  return p;
-}
 
 // Whether text is wholly a number as strtoull reads it: white space may
 // come before or after it, nothing else. *b gets its value, flagged when

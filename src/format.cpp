@@ -110,8 +110,7 @@ const char *match(const stamp_format *f, std::size_t from, const char *p,
       ++p;
       continue;
     case op_blanks:
-      while (is_blank(*p))
-        ++p;
+      p = skip_blanks(p);
       continue;
     case op_month_abbr:
     case op_month_name:
@@ -466,7 +465,6 @@ bool compile_format(const char *text, stamp_format *f, char (&why)[why_size]) {
   // A literal byte first, %% among them, anchors the format; anything
   // else is looked for at the positions its first directive can begin at.
   f->anchored = f->op[0] == op_literal;
-  f->first = static_cast<char>(f->arg[0]);
   if (!f->anchored)
     set_candidates(f, text[0] == '%' ? text[1] : text[0]);
   finish(f);
@@ -513,15 +511,11 @@ int64_t format_time(const stamp_format *f, const char *p, date_memo *memo) {
 }
 
 bool format_whole(const stamp_format *f, const char *text, int64_t *t) {
-  while (is_blank(*text))
-    ++text;
   reading r{};
-  const char *rest = match(f, 0, text, &r);
-  if (rest == nullptr)
+  const char *rest = match(f, 0, skip_blanks(text), &r);
+  if (rest == nullptr || *skip_blanks(rest) != '\0')
     return false;
-  while (is_blank(*rest))
-    ++rest;
   int64_t first, last;
   *t = reading_time(f, r, nullptr, &first, &last);
-  return *rest == '\0';
+  return true;
 }

@@ -25,8 +25,9 @@ int64_t stamp_time(char *line, char *reach, date_memo *memo) {
 int64_t formatted_time(char *line, char *reach, char *cut,
                        const stamp_format *f, date_memo *memo) {
   if (f->anchored) {
+    const char first = static_cast<char>(f->arg[0]);
     for (char *p = line; p < cut; ++p) {
-      p = find_byte(p, cut, f->first);
+      p = find_byte(p, cut, first);
       if (p == cut)
         break;
       int64_t t = format_time(f, p, memo);

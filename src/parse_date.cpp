@@ -8,10 +8,6 @@
 
 namespace {
 
-bool is_space(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 // Reads one integer as a %d conversion does: white space, an optional sign,
 // then every decimal digit that follows. Returns the text after it, or
 // nullptr when there is no number or it does not fit an int.

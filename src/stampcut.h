@@ -26,6 +26,19 @@ inline bool is_blank(char c) {
   return c == ' ' || c == '\t';
 }
 
+// The text from the first byte at p that is not a blank.
+inline const char *skip_blanks(const char *p) {
+  while (is_blank(*p))
+    ++p;
+  return p;
+}
+
+// White space as the C library's number conversions skip it in the C
+// locale, which stampcut never leaves.
+inline bool is_space(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 // The first digit in [p, end), or end.
 inline char *find_digit(char *p, char *end) {
   while (p < end && !is_digit(*p))
@@ -216,8 +229,7 @@ struct stamp_format {
   // line's first window; any other at its first stamp_reach positions
   // only, each a byte that can begin a match and does not follow one that
   // blocks it (a digit before a number, a letter before a name).
-  bool anchored;
-  char first;
+  bool anchored; // it begins with the literal byte arg[0]
   bool begins[256];
   bool blocks[256];
   bool has_year;  // without a year, the reference's year is taken
