@@ -1,5 +1,5 @@
 // Cost of one timestamp parse, alone and as the scan calls it with a memo.
-#include "stampcut.h"
+#include "timing.h"
 
 #include <benchmark/benchmark.h>
 

@@ -171,7 +171,7 @@ bound read_bound(const char *text, const stamp_format *format, int64_t now) {
     // Without -f a date's zone is ignored, as the stamps' zones are. Under
     // it the zone is applied, and a date without one is local standard
     // time, as a stamp is whose FORMAT has no %z.
-    bool zoned = format != nullptr && d.zoned;
+    bool zoned = format != nullptr && !format->zone_ignored && d.zoned;
     return time_bound(zoned ? zoned_time(d.clock, d.offset)
                             : standard_time(d.clock, nullptr));
   }
@@ -186,8 +186,7 @@ bound read_bound(const char *text, const stamp_format *format, int64_t now) {
 }
 
 bool read_bounds(run_args *args, int64_t now) {
-  const stamp_format *format =
-      args->format_text != nullptr ? &args->format : nullptr;
+  const stamp_format *format = run_format(args);
   args->start = read_bound(args->start_text, format, now);
   args->end = args->end_text != nullptr
                   ? read_bound(args->end_text, format, now)

@@ -1,7 +1,7 @@
 // Timestamp formats (-f): a FORMAT compiled once into a fixed table of
 // steps, matched against a line's bytes, and the reading converted to a
 // time as the default mode converts its stamps.
-#include "stampcut.h"
+#include "timing.h"
 
 #include <algorithm>
 #include <climits>
@@ -127,7 +127,7 @@ const char *match(const stamp_format *f, std::size_t from, const char *p,
       p = read_offset(p, &r->offset);
       if (p == nullptr)
         return nullptr;
-      r->zoned = true;
+      r->zoned = !f->zone_ignored;
       continue;
     case op_zone_name:
       if (!is_letter(*p))
@@ -159,7 +159,7 @@ const char *match(const stamp_format *f, std::size_t from, const char *p,
       break;
     case op_epoch:
     case op_epoch_millis:
-      into = f_epoch, most = 18;
+      into = f_epoch, least = f->epoch_least, most = f->epoch_most;
       break;
     case op_digits:
       most = INT_MAX;
@@ -462,6 +462,8 @@ bool compile_format(const char *text, stamp_format *f, char (&why)[why_size]) {
   f->has_year = names_any(text, "YyF");
   f->has_zone = names_any(text, "z");
   f->epoch_unit = seconds ? 1 : millis ? 1000 : 0;
+  f->epoch_least = 1;
+  f->epoch_most = 18;
   // A literal byte first, %% among them, anchors the format; anything
   // else is looked for at the positions its first directive can begin at.
   f->anchored = f->op[0] == op_literal;

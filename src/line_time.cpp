@@ -1,7 +1,7 @@
 // A line's time under cutting::lines: where its timestamp is looked for,
 // by the default shape or by a FORMAT. The scan and the search's probe both
 // time lines here, so that they can never order a line differently.
-#include "stampcut.h"
+#include "timing.h"
 
 namespace {
 

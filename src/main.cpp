@@ -1,6 +1,9 @@
-// Entry point: reads the command line, opens the log, lets the search
-// position it and the scan write the interval.
-#include "stampcut.h"
+// Entry point: reads the command line, opens the log, settles how its lines
+// are timed, lets the search position it and the scan write the interval,
+// then says what the output cannot show.
+#include "notes.h"
+#include "recognise.h"
+#include "verbose.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -22,6 +25,12 @@ bool writes_to_itself(FILE *in) {
          a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Whether in is a regular file that the search can enter anywhere.
+bool is_seekable_file(FILE *in) {
+  struct stat st;
+  return fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode) && ftello(in) >= 0;
+}
+
 // The time a reading without a year is placed against: the file's last
 // change, which a log's last line is written shortly before; for anything
 // else, now.
@@ -30,6 +39,18 @@ int64_t reference_time(FILE *in, int64_t now) {
   if (fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode))
     return static_cast<int64_t>(st.st_mtime);
   return now;
+}
+
+// Under -m without -f, the catalogue's entry that times the most of the
+// sample's lines times the run's; entry 0, the default stamp, needs no
+// FORMAT.
+void choose_format(run_args *args, const log_sample &sample) {
+  choice c = recognise(sample.parts, sample.count);
+  if (c.entry == 0)
+    return;
+  compile_shape(c.entry, &args->format);
+  args->format_text = shape_format(c.entry);
+  args->source = format_source::recognised;
 }
 
 } // namespace
@@ -61,29 +82,77 @@ int main(int argc, char **argv) {
     std::fclose(in);
     return -1;
   }
-  const stamp_format *format = nullptr;
-  if (args.format_text != nullptr) {
-    set_reference(&args.format, reference_time(in, now));
-    format = &args.format;
+  // Every read goes straight to the file, so nothing is read ahead of what
+  // is asked for; the scan gathers its output into large writes itself.
+  std::setvbuf(in, nullptr, _IONBF, 0);
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  // The sample of the log that recognition reads: a regular file's is read
+  // where it lies, and only when it is needed; a stream's first bytes are
+  // read once, and the scan takes them first.
+  log_sample sample;
+  const bool seekable = is_seekable_file(in);
+  // The log begins where the stream stands.
+  const uint64_t origin = seekable ? static_cast<uint64_t>(ftello(in)) : 0;
+  bool sampled = false;
+  if (!seekable) {
+    if (!read_head(in, &sample)) {
+      report(args.file, std::strerror(errno));
+      std::fclose(in);
+      return -1;
+    }
+    sampled = true;
   }
+  if (args.how == cutting::lines && args.source == format_source::none) {
+    if (!sampled && !read_sample(in, origin, &sample)) {
+      report(args.file, std::strerror(errno));
+      std::fclose(in);
+      return -1;
+    }
+    sampled = true;
+    choose_format(&args, sample);
+  }
+  const stamp_format *format = run_format(&args);
+  if (format != nullptr)
+    set_reference(&args.format, reference_time(in, now));
   // A bound in FORMAT may lack a year, and takes the reference's: the
   // bounds are read once it is set, and before anything is read.
   if (!read_bounds(&args, now)) {
     std::fclose(in);
     return -1;
   }
-  note_mistakes(in, &args);
-  // Every read goes straight to the file, so nothing is read ahead of what
-  // is asked for; the scan gathers its output into large writes itself.
-  std::setvbuf(in, nullptr, _IONBF, 0);
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-  int error;
-  find_start(in, args.start.value, &error, args.how, format);
-  if (error != 0) {
-    report(args.file, std::strerror(error));
+  outcome o = {};
+  o.said_before = note_mistakes(in, &args);
+  o.year_from_file = seekable;
+  if (args.verbose)
+    say_understood(&args, seekable);
+  const timer how = {args.how, format};
+  search_result found = find_start(in, args.start.value, how);
+  if (found.error != 0) {
+    report(args.file, std::strerror(found.error));
     std::fclose(in);
     return -1;
   }
-  return scan_records(in, args.file, args.start.value, args.end.value, stdout,
-                      args.how, format);
+  o.first = o.last = -1;
+  const char *head = seekable ? nullptr : sample.head;
+  scan_result r = scan_records(in, args.start.value, args.end.value, stdout,
+                               how, head, seekable ? 0 : sample.parts[0].size);
+  if (r.written == 0 && r.status == 0) {
+    if (seekable) {
+      edge_times(in, origin, how, &o.first, &o.last);
+    } else {
+      o.first = r.first_time;
+      o.last = r.last_time;
+    }
+  }
+  if (wants_shape(&args, r)) {
+    if (!sampled && seekable)
+      sampled = read_sample(in, origin, &sample);
+    o.shape_recognised =
+        sampled && recognise(sample.parts, sample.count).timed > 0;
+  }
+  std::fclose(in);
+  note_outcome(&args, r, o);
+  if (args.verbose)
+    say_done(&args, found, r, sampled ? sample.bytes_read : 0);
+  return r.status;
 }

@@ -1,7 +1,7 @@
 // Timestamp parser: the default mode's stamp, and the conversion of a clock
 // reading as local standard time that every mode shares, so that the same
 // reading gives the same time whichever way it was found.
-#include "stampcut.h"
+#include "timing.h"
 
 #include <climits>
 #include <ctime>

@@ -1,9 +1,8 @@
 // Record scan: reads the log forward from where the search left it and
 // writes the records, or whole lines, that fall inside the interval.
-#include "stampcut.h"
+#include "timing.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -36,16 +35,18 @@ struct scan_state;
 // in the area are taken, and how one that fills a whole window is.
 struct cutter {
   char *(*find_end)(char *p, char *end);
-  bool ends_at_cr; // a CR ends a piece as an LF does
+  bool ends_at_cr;  // a CR ends a piece as an LF does
+  bool ends_at_eof; // the end of the input ends a piece too
   step (*take)(scan_state *s, uint64_t start, uint64_t end);
   step (*take_long)(scan_state *s, uint64_t start, uint64_t end);
+  // The piece left at the end of the input, which no end byte ends.
+  step (*take_last)(scan_state *s, uint64_t start, uint64_t end);
 };
 
 // Where a scan stands: the open input, what has been read of it and the
 // selected records that wait in the same buffer to be written.
 struct scan_state {
   FILE *in;
-  const char *name;
   FILE *out;
   // The bytes past area_size are never written: a zero after the last
   // read, and room for the memo to compare a minute at any byte read.
@@ -68,15 +69,13 @@ struct scan_state {
   std::size_t cr_at;
   date_memo memo;
   const cutter *cut;
-  const stamp_format *format; // how lines are timed, or nullptr
+  timer how;
   // Whether the last line with a time was selected, and with it the lines
   // without one that follow it (cutting::lines).
   bool line_selected;
-  bool timed; // whether any line had a time (cutting::lines)
-  // Why the scan ended before its bounds or the file's end (a read error,
-  // a changed file, the note for a record without a time), said about the
-  // input only once the records taken before it are written; or empty.
-  char said[512];
+  // What the caller is told: how the scan ended, what it met, and why the
+  // input failed, said only once the records taken before it are written.
+  scan_result result;
   bool out_failed; // a write failed, was reported, and nothing more goes out
   bool in_pieces;  // whether output leaves in pieces of write_size
 };
@@ -124,50 +123,49 @@ inline char *next_end(scan_state *s, char *p) {
   }
 }
 
-// Keeps what is to be said about the input when the scan has ended; r is
-// how it ends.
-__attribute__((format(printf, 3, 4))) step end_with(scan_state *s, step r,
-                                                    const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(s->said, sizeof s->said, format, args);
-  va_end(args);
-  return r;
+// Keeps why the input failed, to be said when the scan has ended.
+step fail_with(scan_state *s, const char *reason) {
+  std::snprintf(s->result.failure, sizeof s->result.failure, "%s", reason);
+  s->result.end = scan_end::failed;
+  return step::failed;
 }
 
 step fail(scan_state *s, int error) {
-  return end_with(s, step::failed, "%s", std::strerror(error));
+  return fail_with(s, std::strerror(error));
 }
 
 step file_changed(scan_state *s) {
-  return end_with(s, step::failed, "file changed while being read");
+  return fail_with(s, "file changed while being read");
 }
 
-// Time of the record [p, cut). The parse sees the record's own bytes only.
-int64_t record_time(char *p, char *cut, date_memo *memo) {
-  // The memo reads a record no further than its terminator, a non-digit,
-  // which then needs no zero.
-  int64_t t = memo_time(memo, p);
-  if (t != -1)
-    return t;
-  char saved = *cut;
-  *cut = '\0';
-  t = parse_date_fully(p, memo);
-  *cut = saved;
-  return t;
+// Counts a piece the scan cut, of time t, among what it met.
+void met(scan_state *s, int64_t t) {
+  scan_result &r = s->result;
+  ++r.cut;
+  r.timed += t != -1 ? 1 : 0;
+  if (t < 0)
+    return;
+  if (r.first_time < 0)
+    r.first_time = t;
+  r.last_time = t;
+}
+
+// The run ends at the piece at the file's byte offset, later than END.
+step past_end(scan_state *s, uint64_t offset) {
+  s->result.end = scan_end::past_end;
+  s->result.end_offset = offset;
+  return step::done;
 }
 
 // A bounded run ends at a record without a time as if it were later than
-// the end, though records of the interval may follow: say where, once. The
-// record is length bytes at p, from the file's byte offset on.
+// the end, though records of the interval may follow: the caller says
+// where. The record is length bytes at p, from the file's byte offset on.
 step stop_at(scan_state *s, uint64_t offset, const char *p,
              std::size_t length) {
-  char text[escaped_size];
-  escape(p, length, text);
-  return end_with(s, step::done,
-                  "stopped at a line without a timestamp, byte %llu: %s "
-                  "(see -m and -f)",
-                  static_cast<unsigned long long>(offset), text);
+  escape(p, length, s->result.text);
+  s->result.end = scan_end::stopped;
+  s->result.end_offset = offset;
+  return step::done;
 }
 
 step write_out(scan_state *s, const char *data, std::size_t size) {
@@ -206,6 +204,7 @@ step append_record(scan_state *s, std::size_t b, std::size_t e) {
   if (b != s->out_end)
     std::memmove(s->area + s->out_end, s->area + b, e - b);
   s->out_end += e - b;
+  ++s->result.written;
   return s->in_pieces && s->out_end - s->out_begin >= write_size
              ? write_pieces(s)
              : step::more;
@@ -222,9 +221,10 @@ step take_records(scan_state *s, uint64_t start, uint64_t end) {
       s->pos = static_cast<std::size_t>(p - s->area);
       return step::more;
     }
-    int64_t t = record_time(p, timed_end(p, e), &s->memo);
+    int64_t t = record_time(p, e, &s->memo);
+    met(s, t);
     if (end != 0 && later(t, end))
-      return t != -1 ? step::done
+      return t != -1 ? past_end(s, s->base + (p - s->area))
                      : stop_at(s, s->base + (p - s->area), p,
                                static_cast<std::size_t>(e - p));
     *e = '\n'; // the byte that follows the record in the output
@@ -240,9 +240,9 @@ step take_records(scan_state *s, uint64_t start, uint64_t end) {
 // without a time after it; or says that it ends the run. A line without a
 // time (-1) goes with the line before it and never ends the run.
 bool ends_at_line(scan_state *s, int64_t t, uint64_t start, uint64_t end) {
+  met(s, t);
   if (t == -1)
     return false;
-  s->timed = true;
   if (end != 0 && later(t, end))
     return true;
   s->line_selected = later(t, start);
@@ -258,14 +258,8 @@ step take_lines(scan_state *s, uint64_t start, uint64_t end) {
     char *e = next_end(s, p);
     if (e == limit)
       return step::more;
-    // A line that begins with the memo's minute has the memo's time: the
-    // first place line_time would try is its first byte, and it would get
-    // the same time there, from the same memo.
-    int64_t t = memo_time(&s->memo, p);
-    if (t == -1)
-      t = line_time(p, e, s->format, &s->memo);
-    if (ends_at_line(s, t, start, end))
-      return step::done;
+    if (ends_at_line(s, piece_time(s->how, p, e, &s->memo), start, end))
+      return past_end(s, s->base + (p - s->area));
     s->pos = static_cast<std::size_t>(e + 1 - s->area);
     if (s->line_selected &&
         append_record(s, static_cast<std::size_t>(p - s->area), s->pos) ==
@@ -281,6 +275,7 @@ step read_some(scan_state *s, char *at, std::size_t count, std::size_t *n) {
   for (;;) {
     std::clearerr(s->in);
     *n = std::fread(at, 1, count, s->in);
+    s->result.bytes_read += *n;
     if (*n != 0)
       return step::more;
     if (!std::ferror(s->in))
@@ -368,10 +363,12 @@ step pass_record(scan_state *s, uint64_t *first, uint64_t *length) {
 // follows it as an LF, from the file to the output, a read at a time. The
 // file must still hold them: a record is written whole or the run fails.
 // Leaves the stream just past the terminator.
-step copy_back(scan_state *s, uint64_t first, uint64_t length) {
+step copy_back(scan_state *s, uint64_t first, uint64_t length, bool at_eof) {
   if (fseeko(s->in, static_cast<off_t>(first), SEEK_SET) != 0)
     return fail(s, errno);
-  uint64_t left = length + 1;
+  // A line that the file's end ends has no terminator to copy: its LF is
+  // added.
+  uint64_t left = length + (at_eof ? 0 : 1);
   while (left > 0) {
     std::size_t got = 0;
     while (got < write_size && left > 0) {
@@ -384,10 +381,13 @@ step copy_back(scan_state *s, uint64_t first, uint64_t length) {
       left -= n;
     }
     // No terminator within the record, and one right after it.
-    char *stop = s->area + got - (left == 0 ? 1 : 0);
+    char *stop = s->area + got - (left == 0 && !at_eof ? 1 : 0);
     if (s->cut->find_end(s->area, stop) != stop)
       return file_changed(s);
-    if (left == 0) {
+    if (left == 0 && at_eof) {
+      *stop = '\n';
+      ++got;
+    } else if (left == 0) {
       if (s->cut->find_end(stop, stop + 1) != stop)
         return file_changed(s);
       *stop = '\n';
@@ -396,7 +396,7 @@ step copy_back(scan_state *s, uint64_t first, uint64_t length) {
       return step::failed;
   }
   restart_at(s, first + length + 1);
-  return step::more;
+  return at_eof ? step::done : step::more;
 }
 
 // Writes a selected long record of a regular file: read again for the
@@ -404,7 +404,8 @@ step copy_back(scan_state *s, uint64_t first, uint64_t length) {
 step copy_long_record(scan_state *s) {
   uint64_t first, length;
   step r = pass_record(s, &first, &length);
-  return r == step::more ? copy_back(s, first, length) : r;
+  bool at_eof = r == step::done && s->cut->ends_at_eof;
+  return r == step::more || at_eof ? copy_back(s, first, length, at_eof) : r;
 }
 
 // Writes a selected long record of input that cannot be read twice, held
@@ -414,11 +415,14 @@ step hold_long_record(scan_state *s) {
     std::string held;
     uint64_t length = 0;
     step r = skip_to_terminator(s, &held, &length);
-    if (r != step::more)
+    bool at_eof = r == step::done && s->cut->ends_at_eof;
+    if (r != step::more && !at_eof)
       return r;
-    held.append(s->area, s->pos - 1);
+    if (!at_eof)
+      held.append(s->area, s->pos - 1);
     held.push_back('\n');
-    return write_out(s, held.data(), held.size());
+    step w = write_out(s, held.data(), held.size());
+    return w == step::more && at_eof ? step::done : w;
   } catch (const std::bad_alloc &) {
     return fail(s, ENOMEM);
   }
@@ -430,6 +434,7 @@ step take_whole(scan_state *s, bool selected) {
     uint64_t first, length;
     return pass_record(s, &first, &length);
   }
+  ++s->result.written;
   return is_regular(s->in) ? copy_long_record(s) : hold_long_record(s);
 }
 
@@ -449,15 +454,28 @@ step stop_at_long_record(scan_state *s) {
 // known to follow.
 step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
   char *p = s->area + s->pos;
-  int64_t t = record_time(p, timed_end(p, s->area + s->fill), &s->memo);
+  int64_t t = record_time(p, s->area + s->fill, &s->memo);
+  met(s, t);
   bool stops = end != 0 && later(t, end);
   if (stops && t != -1)
-    return step::done;
+    return past_end(s, s->base + s->pos);
   // The selected text before the record goes out first; the area is then
   // free for the record's own reads.
   if (write_pending(s) == step::failed)
     return step::failed;
-  return stops ? stop_at_long_record(s) : take_whole(s, later(t, start));
+  if (stops)
+    return stop_at_long_record(s);
+  char head[60];
+  std::memcpy(head, p, sizeof head);
+  step r = take_whole(s, later(t, start));
+  // The input ended inside the record: it is none, but would have been
+  // written.
+  if (r == step::done && s->result.end == scan_end::input_end &&
+      later(t, start)) {
+    escape(head, sizeof head, s->result.text);
+    s->result.unterminated = true;
+  }
+  return r;
 }
 
 // A line that fills a whole window, its LF further on, under
@@ -465,21 +483,55 @@ step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
 // the line it goes with is selected.
 step take_long_line(scan_state *s, uint64_t start, uint64_t end) {
   char *p = s->area + s->pos;
-  if (ends_at_line(s, line_time(p, s->area + s->fill, s->format, &s->memo),
-                   start, end))
-    return step::done;
+  if (ends_at_line(s, piece_time(s->how, p, s->area + s->fill, &s->memo), start,
+                   end))
+    return past_end(s, s->base + s->pos);
   if (write_pending(s) == step::failed)
     return step::failed;
   return take_whole(s, s->line_selected);
+}
+
+// The last line of the input, which no LF ends, is a line as any other:
+// timed, and written with an LF when selected.
+step take_last_line(scan_state *s, uint64_t start, uint64_t end) {
+  if (s->pos == s->fill)
+    return step::done;
+  char *p = s->area + s->pos, *e = s->area + s->fill;
+  if (ends_at_line(s, piece_time(s->how, p, e, &s->memo), start, end))
+    return past_end(s, s->base + s->pos);
+  // The byte past the data is the area's own: the memo's room.
+  *e = '\n';
+  s->pos = s->fill + 1;
+  if (s->line_selected &&
+      append_record(s, static_cast<std::size_t>(p - s->area), s->pos) ==
+          step::failed)
+    return step::failed;
+  return step::done;
+}
+
+// The last record, which no terminator ends, is no record and is not
+// written; the caller says so when it would have been.
+step take_last_record(scan_state *s, uint64_t start, uint64_t end) {
+  if (s->pos == s->fill)
+    return step::done;
+  char *p = s->area + s->pos;
+  int64_t t = record_time(p, s->area + s->fill, &s->memo);
+  if (later(t, start) && !(end != 0 && later(t, end))) {
+    escape(p, s->fill - s->pos, s->result.text);
+    s->result.unterminated = true;
+  }
+  return step::done;
 }
 
 char *find_lf(char *p, char *end) {
   return find_byte(p, end, '\n');
 }
 
-constexpr cutter record_cutter = {find_record_end, true, take_records,
-                                  take_long_record};
-constexpr cutter line_cutter = {find_lf, false, take_lines, take_long_line};
+constexpr cutter record_cutter = {
+    find_record_end, true, false, take_records, take_long_record,
+    take_last_record};
+constexpr cutter line_cutter = {find_lf,    false,          true,
+                                take_lines, take_long_line, take_last_line};
 
 // Runs the scan to its end: the end bound, the end of the file, or an error.
 step scan(scan_state *s, uint64_t start, uint64_t end) {
@@ -488,6 +540,9 @@ step scan(scan_state *s, uint64_t start, uint64_t end) {
     if (r == step::more)
       r = s->fill - s->pos >= window_size ? s->cut->take_long(s, start, end)
                                           : refill(s);
+    // At the end of the input, what is left of it is its last piece.
+    if (r == step::done && s->result.end == scan_end::input_end)
+      r = s->cut->take_last(s, start, end);
     if (r != step::more)
       return r;
   }
@@ -495,42 +550,41 @@ step scan(scan_state *s, uint64_t start, uint64_t end) {
 
 } // namespace
 
-int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
-                 FILE *out, cutting how, const stamp_format *format) {
+scan_result scan_records(FILE *in, uint64_t start, uint64_t end, FILE *out,
+                         const timer &how, const char *head,
+                         std::size_t head_size) {
   // Cleared whole, once, so that no byte of the buffer is read before it is
   // written.
   scan_state s{};
   s.in = in;
-  s.name = name;
   s.out = out;
   s.in_pieces = takes_pieces(out);
-  s.cut = how == cutting::lines ? &line_cutter : &record_cutter;
-  s.format = format;
+  s.cut = how.how == cutting::lines ? &line_cutter : &record_cutter;
+  s.how = how;
+  s.result.first_time = s.result.last_time = -1;
   // Lines before the first with a time go with none, as if with a line
   // before every time.
   s.line_selected = start == 0;
   off_t at = ftello(in);
   const uint64_t first = at > 0 ? static_cast<uint64_t>(at) : 0;
   restart_at(&s, first);
+  // What was read of a stream before the scan is the first of its bytes.
+  std::memcpy(s.area, head, head_size);
+  s.fill = head_size;
   // From here on the file is read straight through.
   posix_fadvise(fileno(in), at > 0 ? at : 0, 0, POSIX_FADV_SEQUENTIAL);
 
   step r = scan(&s, start, end);
-  // Whole lines went by and none had a time: the run printed all or
-  // nothing by no time at all, which looks like an empty interval.
-  if (r == step::done && how == cutting::lines && !s.timed &&
-      s.base + s.pos > first && s.said[0] == '\0')
-    end_with(&s, step::done, "no line has a timestamp stampcut reads (see -f)");
   // The records taken before the scan ended are written, unless writing
   // failed already; only then is it said why the scan ended.
   if (!s.out_failed)
     write_pending(&s);
-  std::fclose(in);
   if (std::fflush(out) != 0 && !s.out_failed) {
     report("standard output", std::strerror(errno != 0 ? errno : EIO));
     s.out_failed = true;
   }
-  if (s.said[0] != '\0')
-    report(name, s.said);
-  return r == step::failed || s.out_failed ? -1 : 0;
+  s.result.status = r == step::failed || s.out_failed ? -1 : 0;
+  if (s.out_failed)
+    s.result.end = scan_end::failed;
+  return s.result;
 }

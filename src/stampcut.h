@@ -11,6 +11,9 @@
 // that stays zero so that any text in it is zero-terminated.
 constexpr std::size_t window_size = 8192;
 
+// Room for the first 60 bytes of a text as a message shows them.
+constexpr std::size_t escaped_size = 4 * 60 + 1;
+
 // The decimal digits, and no other byte: a record begins at one.
 inline bool is_digit(char c) {
   return c >= '0' && c <= '9';
@@ -93,84 +96,8 @@ inline bool later(int64_t t, uint64_t bound) {
   return static_cast<uint64_t>(t) > bound;
 }
 
-// Bytes that the memo's minute compares at a text, however long the
-// minute: a text parsed with a memo must have this many readable bytes,
-// though it ends at its first zero byte.
-constexpr std::size_t minute_reach = 32;
-
-// How the seconds after a remembered minute are read.
-enum class seconds_read : unsigned char {
-  alone,     // one or two digits, then a non-digit: the default shape
-  digits,    // one or two digits, whatever follows: a FORMAT's last %S
-  by_format, // by the steps of a FORMAT that follow them too
-};
-
-// What a caller's conversions remember between its calls, so that lines
-// of the same minute or hour cost little. Zero-initialise it before use; a
-// memo serves one way of timing lines only.
-struct date_memo {
-  // The text of a match up to its seconds field, read as a minute in which
-  // each second from first_second to last_second adds one to minute_time;
-  // none when the length is 0. The mask is 0xff for each byte of the
-  // minute, 0 after it.
-  char minute[minute_reach];
-  unsigned char minute_mask[minute_reach];
-  std::size_t minute_length;
-  seconds_read seconds;
-  int64_t minute_time;
-  int first_second, last_second;
-  // One local hour whose conversion is known to be linear: the fields as
-  // read and the time of the hour's first second.
-  bool has_hour;
-  int year, month, day, hour;
-  int64_t hour_time;
-};
-
-// Whether text begins with the memo's minute. The minute holds no zero
-// byte, so this is strncmp's answer, though all minute_reach bytes are
-// compared at once, under the mask.
-inline bool same_minute(const date_memo *memo, const char *text) {
-  typedef unsigned char bytes16 __attribute__((vector_size(16)));
-  static_assert(minute_reach == 2 * sizeof(bytes16), "two vectors");
-  bytes16 differ[2];
-  for (std::size_t i = 0; i < 2; ++i) {
-    bytes16 t, m, k;
-    std::memcpy(&t, text + 16 * i, sizeof t);
-    std::memcpy(&m, memo->minute + 16 * i, sizeof m);
-    std::memcpy(&k, memo->minute_mask + 16 * i, sizeof k);
-    differ[i] = (t ^ m) & k;
-  }
-  typedef uint64_t words16 __attribute__((vector_size(16)));
-  words16 w = reinterpret_cast<words16>(differ[0] | differ[1]);
-  return memo->minute_length != 0 && (w[0] | w[1]) == 0;
-}
-
-// Remembers that the length bytes at text, followed by a second from first
-// to last read as seconds says, read as minute_time plus that second.
-// Nothing when length is 0, too long to keep, or takes in a zero byte.
-void remember_minute(date_memo *memo, const char *text, std::size_t length,
-                     seconds_read seconds, int64_t minute_time, int first,
-                     int last);
-
-// The time that the memo's minute gives text, which a full parse or match
-// would give: when text begins with the minute and then seconds, read as
-// the memo says, that the memo holds. Else -1, for the full parse to tell.
-// Past the minute_reach bytes compared, no byte after the seconds' first
-// non-digit is read, so a text that ends at one needs no zero there.
-inline int64_t memo_time(const date_memo *memo, const char *text) {
-  if (memo->seconds == seconds_read::by_format || !same_minute(memo, text))
-    return -1;
-  const char *s = text + memo->minute_length;
-  if (!is_digit(s[0]))
-    return -1;
-  int second = s[0] - '0';
-  if (is_digit(s[1]))
-    second = second * 10 + (*++s - '0');
-  bool fits = memo->seconds == seconds_read::digits || !is_digit(s[1]);
-  return fits && second >= memo->first_second && second <= memo->last_second
-             ? memo->minute_time + second
-             : -1;
-}
+// What a caller's conversions remember between its calls (timing.h).
+struct date_memo;
 
 // A clock reading as written: month 1 to 12, the rest as read.
 struct clock_reading {
@@ -181,27 +108,6 @@ struct clock_reading {
 // the daylight-saving flag 0; -1 when it cannot be converted. memo, when
 // given, only saves work.
 int64_t standard_time(const clock_reading &c, date_memo *memo);
-
-// Whether every second of c's minute converted by standard_time through
-// memo lies one after the other: memo's hour holds the minute.
-bool minute_is_linear(const clock_reading &c, const date_memo *memo);
-
-// parse_date without the memo's minute: the text parsed in full, and its
-// minute remembered in memo when given.
-int64_t parse_date_fully(const char *text, date_memo *memo);
-
-// Seconds since the epoch of the timestamp that begins text, a
-// zero-terminated string, read as local standard time; -1 when text does
-// not begin with a timestamp or the time cannot be converted. memo, when
-// given, only saves work: the result is the same without it. Inline, so
-// that a line of a minute already seen costs its caller no call.
-inline int64_t parse_date(const char *text, date_memo *memo = nullptr) {
-  // The same minute's text followed by one or two digits and a non-digit
-  // is read by the full parse as that minute and those seconds; seconds
-  // outside the memo's, and any other shape, take the full parse.
-  int64_t t = memo != nullptr ? memo_time(memo, text) : -1;
-  return t != -1 ? t : parse_date_fully(text, memo);
-}
 
 // How a log is cut into the pieces that are timed, selected and written.
 enum class cutting {
@@ -235,6 +141,11 @@ struct stamp_format {
   bool has_year;  // without a year, the reference's year is taken
   bool has_zone;  // %z: a reading is placed by its offset, not by TZ
   int epoch_unit; // 1 for %s, 1000 for %Q; 0: the time is a clock reading
+  // The digits an epoch may have: a run of fewer or more is none.
+  int epoch_least, epoch_most;
+  // An offset is read over, not applied: the reading is local standard
+  // time of TZ, as the default stamp's (a recognised FORMAT).
+  bool zone_ignored;
   // The time that a year-less reading is placed against, and its year.
   int64_t reference;
   int reference_year;
@@ -277,34 +188,67 @@ int64_t zoned_time(const clock_reading &c, int64_t offset);
 int64_t line_time(char *line, char *end, const stamp_format *format,
                   date_memo *memo = nullptr);
 
-// Time of the first line after offset that the cutting times (the very
-// first line for records, the first with a time for lines, timed by
-// line_time with format), or -1. *line, when given, gets the offset of the
-// line it reports. A read that fails sets *error to its errno value.
-int64_t read_date_forwards(FILE *stream, uint64_t offset, cutting how,
-                           const stamp_format *format, uint64_t *line,
-                           int *error);
+// How a run times the pieces of its log: how it cuts them, and the FORMAT
+// that times a line (given with -f, recognised, or none: the default
+// stamp). One for the run, shared by the search's probes and the scan.
+struct timer {
+  cutting how;
+  const stamp_format *format;
+};
 
-// Bisection over [lo, hi): an offset after which the line a probe reports
-// is at or before target, or lo. Stops at the first failed read (*error).
-uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target,
-                     cutting how, const stamp_format *format, int *error);
+// What the search did, and where it leaves the scan to begin.
+struct search_result {
+  uint64_t start; // the offset the stream is positioned at
+  int error;      // 0, or the errno value of a read or seek that failed
+  unsigned probes;
+  uint64_t bytes_read;
+};
 
 // Positions stream at the start of a line at or before the first line later
-// than target, and returns that offset. Leaves an unseekable stream alone.
-// *error is 0, or the errno value of a read or seek that failed.
-uint64_t find_start(FILE *stream, uint64_t target, int *error,
-                    cutting how = cutting::records,
-                    const stamp_format *format = nullptr);
+// than target. Leaves an unseekable stream alone.
+search_result find_start(FILE *stream, uint64_t target, const timer &how);
 
-// Writes to out every record of in later than start, stopping at the first
-// record later than end (when end is not 0); lines are timed with format.
-// Closes in. Returns 0, or -1 after a read or write error. Whatever ends
-// the scan early is said on standard error after the records taken before
-// it are written.
-int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
-                 FILE *out, cutting how = cutting::records,
-                 const stamp_format *format = nullptr);
+// The times of the first and last pieces with a time of the log that
+// begins at origin in the regular file stream, as how times them, each
+// found within a few windows of its end of the file; false when none is
+// found there. The stream's position is left alone.
+bool edge_times(FILE *stream, uint64_t origin, const timer &how, int64_t *first,
+                int64_t *last);
+
+// How a scan ended.
+enum class scan_end {
+  input_end, // the end of the input
+  past_end,  // the first piece later than END
+  stopped,   // a record without a time, with END
+  failed,    // a read or write failed, or the file changed
+};
+
+// What a scan did: how it ended, and what the notes after the output say.
+struct scan_result {
+  int status; // 0, or -1 after a read or write error
+  scan_end end;
+  uint64_t end_offset; // the piece that ended it, past_end or stopped
+  uint64_t bytes_read;
+  uint64_t written; // pieces written
+  uint64_t cut;     // pieces cut, timed or not
+  uint64_t timed;   // pieces cut that had a time
+  // The first and last times the scan met, or -1 when it met none.
+  int64_t first_time, last_time;
+  // What the notes show: the stopping record, or the last record that
+  // has no terminator and would have been written (unterminated).
+  char text[escaped_size];
+  bool unterminated;
+  char failure[128]; // why the input failed, or empty
+};
+
+// Writes to out every piece of in later than start, stopping at the first
+// later than end (when end is not 0), as how cuts and times them; the
+// head_size bytes at head, when given, are what was read of in already.
+// Pieces taken before the scan ends are written before it
+// returns; what to say about the input is left to the caller.
+scan_result scan_records(FILE *in, uint64_t start, uint64_t end, FILE *out,
+                         const timer &how, const char *head = nullptr,
+                         std::size_t head_size = 0);
 
 // Writes all size bytes at data to out, or fails with errno set. Neither a
 // signal nor a descriptor left non-blocking by the parent cuts it short.
@@ -315,9 +259,6 @@ __attribute__((format(printf, 1, 2))) void say(const char *format, ...);
 
 // Says "stampcut: NAME: REASON" on standard error.
 void report(const char *name, const char *reason);
-
-// Room for the first 60 bytes of a text as a message shows them.
-constexpr std::size_t escaped_size = 4 * 60 + 1;
 
 // The first 60 of the length bytes at p, as a message shows them: each
 // non-printing byte as \xHH, a backslash as \\.
@@ -345,6 +286,13 @@ struct bound {
 // run's start, for now and the times before it.
 bound read_bound(const char *text, const stamp_format *format, int64_t now);
 
+// Where the FORMAT that times a run's lines comes from.
+enum class format_source {
+  none,       // the default stamp
+  given,      // -f
+  recognised, // chosen from the catalogue by the log's lines
+};
+
 // The run as the command line gives it: the texts as typed, the bounds as
 // read (once read_bounds has read them).
 struct run_args {
@@ -353,10 +301,17 @@ struct run_args {
   const char *end_text; // nullptr when END is not given
   bound start, end;
   cutting how;             // -m, --multiline or -f: lines
-  const char *format_text; // -f: the FORMAT as typed, or nullptr
+  const char *format_text; // the FORMAT as typed or recognised, or nullptr
+  format_source source;
   const char *late_option; // the first option-like argument after END
-  stamp_format format;     // compiled, when format_text is given
+  bool verbose;            // -v: say what the run understood and did
+  stamp_format format;     // compiled, when source is not none
 };
+
+// The FORMAT that times the run's lines, or nullptr for the default stamp.
+inline const stamp_format *run_format(const run_args *args) {
+  return args->source != format_source::none ? &args->format : nullptr;
+}
 
 // What the command line asks for.
 enum class command {
@@ -378,10 +333,12 @@ void write_usage();
 // when a bound is a time before 1970-01-02.
 bool read_bounds(run_args *args, int64_t now);
 
-// Writes on standard error, once each, the notes on bounds that are
-// neither numbers nor times, numbers past the year 9999, an END before
-// START and a compressed file, before the run reads anything. Leaves in's
-// position alone.
-void note_mistakes(FILE *in, const run_args *args);
+// The reading of time t as the log's stamps are read, ISO 8601: local
+// standard time of TZ, or UTC with a Z under a FORMAT whose stamps give
+// instants (%z, %s, %Q). Empty when t has none.
+struct reading_text {
+  char text[40];
+};
+reading_text reading_of(int64_t t, const stamp_format *format);
 
 #endif

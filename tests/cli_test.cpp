@@ -35,6 +35,9 @@ class Scan : public cli_test {};
 
 TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
   const std::string s = std::to_string(T);
+  // What a note on a log that -m reads ends with.
+  const std::string m = ": its stamps read as -m reads them: stampcut -m log " +
+                        s + " " + std::to_string(T + 9);
   const std::string mixed = "junk\n\n" + stamp(T + 1) + " a\r\n" +
                             stamp(T + 2) + " b\r" + stamp(T + 3) + " c\n";
   const scan_case cases[] = {
@@ -43,7 +46,9 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
       {"end 0 is no end", lines({T, T + 1, T + 2}), s + " 0",
        lines({T + 1, T + 2})},
       {"no end bound", lines({T, T + 1, T + 2}), s, lines({T + 1, T + 2})},
-      {"start above everything", lines({T, T + 1}), std::to_string(T + 9), ""},
+      {"start above everything", lines({T, T + 1}), std::to_string(T + 9), "",
+       "stampcut: log: nothing lies in the interval: its lines run from "
+       "2024-03-01T12:00:00 to 2024-03-01T12:00:01\n"},
       {"text before the first digit is not written",
        "  [" + stamp(T + 1) + "] x\n", s, stamp(T + 1) + "] x\n"},
       {"CR LF, lone CR, empty and digitless lines", mixed,
@@ -56,13 +61,16 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
        lines({T + 1}) + "42 is no time\n" + lines({T + 2}),
        s + " " + std::to_string(T + 9), lines({T + 1}),
        "stampcut: log: stopped at a line without a timestamp, byte 38: "
-       "42 is no time (see -m and -f)\n"},
+       "42 is no time (see -m and -f)"
+       ": its stamps read as -m reads them: stampcut -m log 1709294400 "
+       "1709294409\n"},
       {"the note follows the records before it",
        lines({T + 1}) + "42 is\x7f no time\n" + lines({T + 2}),
        s + " " + std::to_string(T + 9) + " 2>&1",
        lines({T + 1}) +
            "stampcut: log: stopped at a line without a timestamp, byte 38: "
-           "42 is\\x7f no time (see -m and -f)\n"},
+           "42 is\\x7f no time (see -m and -f)" +
+           m + "\n"},
       // Both lines must be timed as the scan times them, by the bytes from
       // their first digit on; a probe that sees the timestamp cut short
       // reads too early a time and passes over the first.
@@ -75,8 +83,13 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
       {"the first record past the end bound ends the run",
        lines({T + 1, T + 5, T + 2}), s + " " + std::to_string(T + 4),
        lines({T + 1})},
-      {"a last line without terminator is not written",
-       lines({T + 1}) + stamp(T + 2) + " cut", s, lines({T + 1})},
+      {"a last line without terminator is not written, and said",
+       lines({T + 1}) + stamp(T + 2) + " cut", s, lines({T + 1}),
+       "stampcut: log: the last line has no line end and is not written: " +
+           stamp(T + 2) + " cut (see -m)\n"},
+      {"nor said when it would not be written",
+       lines({T + 1}) + stamp(T + 12) + " cut", s + " " + std::to_string(T + 9),
+       lines({T + 1})},
       {"a record is written whole, zero bytes included",
        stamp(T + 1) + " a\0b\n"s, s, stamp(T + 1) + " a\0b\n"s},
       {"a zero byte ends the text the parse sees", "2024-03-01T12:00\0:05Z\n"s,
@@ -85,7 +98,8 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
        "2024-03-01T12:00\\x00:05Z (see -m and -f)\n"},
       // The seconds are missing; they must not come from the next line.
       {"a record's time comes from that record only",
-       "1970-01-01T00:00:\n42 next\n", "100", "1970-01-01T00:00:\n42 next\n"},
+       "1970-01-01T00:00:\n42 next\n", "100", "1970-01-01T00:00:\n42 next\n",
+       "stampcut: log: no line has a timestamp stampcut reads\n"},
       // Records alike but for one field each get their own time.
       {"only the day differs", "2024-03-01T12:00:00Z\n2024-03-02T12:00:00Z\n",
        s, "2024-03-02T12:00:00Z\n"},
@@ -105,14 +119,16 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
        "2024-03-01T12:00:01 a\n2024-03-01T12:00-02 b\n",
        s + " " + std::to_string(T + 9), "2024-03-01T12:00:01 a\n",
        "stampcut: log: stopped at a line without a timestamp, byte 22: "
-       "2024-03-01T12:00-02 b (see -m and -f)\n"},
+       "2024-03-01T12:00-02 b (see -m and -f)" +
+           m + "\n"},
       {"a record alike but for a 32-byte minute's last byte",
        "0000000000000002024-03-01T12:00:01 a\n"
        "0000000000000002024-03-01T12:00;07 b\n",
        s + " " + std::to_string(T + 9),
        "0000000000000002024-03-01T12:00:01 a\n",
        "stampcut: log: stopped at a line without a timestamp, byte 37: "
-       "0000000000000002024-03-01T12:00;07 b (see -m and -f)\n"},
+       "0000000000000002024-03-01T12:00;07 b (see -m and -f)" +
+           m + "\n"},
       // 33 bytes up to the seconds, more than the parse remembers; the next
       // record has the same first 32 and a digit, but no time.
       {"a long timestamp, then a record alike but without a time",
@@ -122,7 +138,8 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
        s + " " + std::to_string(T + 9),
        "00000000000000002024-03-01T12:00:01 a\n",
        "stampcut: log: stopped at a line without a timestamp, byte 38: "
-       "00000000000000002024-03-01T12:007 b (see -m and -f)\n"},
+       "00000000000000002024-03-01T12:007 b (see -m and -f)" +
+           m + "\n"},
   };
   for (const scan_case &c : cases) {
     write("log", c.input);
@@ -172,14 +189,19 @@ TEST_F(Scan, RecordsLongerThanTheWindowAreTakenLikeShortOnes) {
         {"past the end bound", log,
          std::to_string(T) + " " + std::to_string(T + 1), lines({T + 1})},
         {"unterminated", lines({T + 1}) + big, std::to_string(T),
-         lines({T + 1})},
+         lines({T + 1}),
+         "stampcut: log: the last line has no line end and is not written: " +
+             big.substr(0, 60) + " (see -m)\n"},
         {"CR terminated", lines({T + 1}) + big + "\r" + lines({T + 3}),
          std::to_string(T), log},
         {"without a time, ending a bounded run",
          lines({T + 1}) + untimed + "\n" + lines({T + 3}), bounded,
          lines({T + 1}),
          "stampcut: log: stopped at a line without a timestamp, byte 38: " +
-             untimed.substr(0, 60) + " (see -m and -f)\n"},
+             untimed.substr(0, 60) +
+             " (see -m and -f): its stamps read as -m reads them: stampcut -m "
+             "log " +
+             bounded + "\n"},
         {"without a time, unterminated", lines({T + 1}) + untimed, bounded,
          lines({T + 1})},
     };
@@ -263,7 +285,12 @@ TEST_F(Scan, CutIntoLinesTracesGoWithTheirLine) {
        s + " " + e,
        a + stamp(T + 2) + std::string(300000, 'y') + "\n" + long_trace + b},
       {"a long line goes with its line", lines({T}) + long_trace + b, s, b},
-      {"a last line without an LF is no line", a + stamp(T + 2), s, a},
+      {"a last line without an LF is a line", a + stamp(T + 2), s,
+       a + stamp(T + 2) + "\n"},
+      {"and ends the run past END", a + stamp(T + 12), s + " " + e, a},
+      {"a long one is written whole",
+       a + stamp(T + 2) + long_trace.substr(0, long_trace.size() - 1), s,
+       a + stamp(T + 2) + long_trace},
       {"a timestamp cut by the probe's read", cut_stamp, std::to_string(T + 1),
        cut_stamp},
   };
@@ -474,7 +501,9 @@ TEST_F(CommandLine, OutputOutlastsSignalsAndNonBlockingDescriptors) {
            std::to_string(T + 9),
        lines({T + 1}),
        "stampcut: note: stopped at a line without a timestamp, byte 38: 42 "
-       "no time (see -m and -f)\n"},
+       "no time (see -m and -f): its stamps read as -m reads them: stampcut "
+       "-m note 0 " +
+           std::to_string(T + 9) + "\n"},
       // And a read of the scan's: the reads of a run on a short log are the
       // loader's, the time zone's, then the scan's, of which the last two
       // find the end of the file.
@@ -591,7 +620,9 @@ TEST_F(CommandLine, BoundsConvertWithAutomaticBase) {
       {"trailing text", "", "9sec 16s", lines({16}),
        read_as("START", "9sec", 9) + read_as("END", "16s", 16)},
       {"extra arguments", "", "8 9 extra words", lines({9})},
-      {"negative wraps to a huge start", "", "-1", ""},
+      {"negative wraps to a huge start", "", "-1", "",
+       "stampcut: log: nothing lies in the interval: its lines run from "
+       "1970-01-01T00:00:07 to 1970-01-01T00:00:17\n"},
       {"negative end is a huge end", "", "8 -1", lines({9, 16, 17})},
       {"too large is the largest", "", "8 99999999999999999999999",
        lines({9, 16, 17})},
@@ -619,7 +650,9 @@ TEST_F(CommandLine, BoundsConvertWithAutomaticBase) {
        read_as("START", "", 0) + read_as("END", "9\\x09x", 9)},
       {"END below START", "", "0x10 9", "",
        "stampcut: END 9 is before START 16: nothing can be selected\n"},
-      {"END equal to START", "", "9 9", ""},
+      {"END equal to START", "", "9 9", "",
+       "stampcut: log: nothing lies in the interval: its lines run from "
+       "1970-01-01T00:00:07 to 1970-01-01T00:00:17\n"},
       {"END 0 below START", "", "9 0", lines({16, 17})},
       {"gzip", gz, "8", lines({9, 16, 17}),
        compressed + "(gzip): zcat log | stampcut /dev/stdin 8\n"},

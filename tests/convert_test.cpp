@@ -1,6 +1,6 @@
 // The parse remembers conversions between calls; these compare it with a
 // plain mktime over many dates and zones, sorted as logs are.
-#include "stampcut.h"
+#include "timing.h"
 #include "tz.h"
 
 #include <gtest/gtest.h>

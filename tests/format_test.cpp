@@ -1,7 +1,7 @@
 // The minute memo may only save work: a FORMAT's time with it must be what
 // a match without it gives, where a minute's seconds fall on two sides of
 // the year rule's limit, of 1970, or of what %z reads.
-#include "stampcut.h"
+#include "timing.h"
 #include "tz.h"
 
 #include <gtest/gtest.h>

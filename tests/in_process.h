@@ -3,11 +3,32 @@
 #ifndef STAMPCUT_TESTS_IN_PROCESS_H
 #define STAMPCUT_TESTS_IN_PROCESS_H
 
-#include "stampcut.h"
+#include "timing.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+// The search as the tests call it: where it starts; *error gets its error.
+inline uint64_t search_from(FILE *in, uint64_t target, int *error,
+                            cutting how = cutting::records,
+                            const stamp_format *format = nullptr) {
+  search_result r = find_start(in, target, timer{how, format});
+  *error = r.error;
+  return r.start;
+}
+
+// The scan as the tests call it: its status, with a failure of the input
+// said as the entry point says it. Closes in.
+inline int scan_from(FILE *in, const char *name, uint64_t start, uint64_t end,
+                     FILE *out, cutting how = cutting::records,
+                     const stamp_format *format = nullptr) {
+  scan_result r = scan_records(in, start, end, out, timer{how, format});
+  if (r.failure[0] != '\0')
+    report(name, r.failure);
+  std::fclose(in);
+  return r.status;
+}
 
 // The run's status (-1 when the file cannot be opened); *out gets what the
 // scan writes. The search runs first when search is set.
@@ -21,7 +42,7 @@ inline int run_in_process(const std::string &path, bool search, uint64_t start,
   std::setvbuf(in, nullptr, _IONBF, 0);
   int error = 0;
   if (search)
-    find_start(in, start, &error, how, format);
+    search_from(in, start, &error, how, format);
   if (error != 0) {
     std::fclose(in);
     return -1;
@@ -29,7 +50,7 @@ inline int run_in_process(const std::string &path, bool search, uint64_t start,
   char *data = nullptr;
   std::size_t size = 0;
   FILE *sink = open_memstream(&data, &size);
-  int status = scan_records(in, path.c_str(), start, end, sink, how, format);
+  int status = scan_from(in, path.c_str(), start, end, sink, how, format);
   std::fclose(sink);
   out->assign(data, size);
   std::free(data);

@@ -1,4 +1,4 @@
-#include "stampcut.h"
+#include "timing.h"
 #include "tz.h"
 
 #include <gtest/gtest.h>

@@ -48,7 +48,7 @@ TEST(Search, WorkedExample) {
     virtual_file f = file_of(c.log);
     FILE *in = open_virtual(&f);
     int error;
-    EXPECT_EQ(find_start(in, c.target, &error, c.how), c.start);
+    EXPECT_EQ(search_from(in, c.target, &error, c.how), c.start);
     EXPECT_EQ(error, 0);
     EXPECT_EQ(ftello(in), static_cast<off_t>(c.start));
     EXPECT_EQ(f.reads, c.reads);
@@ -72,7 +72,7 @@ TEST(Search, EdgeFilesStartAtTheFirstByte) {
     virtual_file f = file_of(log);
     FILE *in = open_virtual(&f);
     int error;
-    EXPECT_EQ(find_start(in, T + 5, &error), 0u) << log;
+    EXPECT_EQ(search_from(in, T + 5, &error), 0u) << log;
     std::fclose(in);
   }
 }
@@ -82,7 +82,7 @@ TEST(Search, LeavesAStreamThatCannotSeekUntouched) {
   f.seekable = false;
   FILE *in = open_virtual(&f);
   int error;
-  EXPECT_EQ(find_start(in, T, &error), 0u);
+  EXPECT_EQ(search_from(in, T, &error), 0u);
   EXPECT_EQ(f.bytes_read, 0u);
   std::fclose(in);
 }
@@ -112,13 +112,13 @@ TEST(Search, ReadErrorsEndTheRun) {
     FILE *in = open_virtual(&f);
     int error = 0;
     if (c.search)
-      find_start(in, T + 1500, &error);
+      search_from(in, T + 1500, &error);
     char *data = nullptr;
     std::size_t size = 0;
     FILE *out = open_memstream(&data, &size);
     testing::internal::CaptureStderr();
     int status = error != 0 ? (std::fclose(in), -1)
-                            : scan_records(in, "log", c.start, 0, out);
+                            : scan_from(in, "log", c.start, 0, out);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               c.search ? "" : "stampcut: log: Input/output error\n")
         << c.what;
@@ -176,7 +176,7 @@ TEST(Search, NarrowQueryNearTheEndOfAHugeFileReadsAFewWindows) {
     const uint64_t target = T + c.k0 / 4, end = target + c.length;
     FILE *in = open_virtual(&f);
     int error;
-    uint64_t start = find_start(in, target, &error, c.how);
+    uint64_t start = search_from(in, target, &error, c.how);
     EXPECT_EQ(error, 0);
     EXPECT_GT(start, uint64_t{1} << 32);
     EXPECT_EQ(start % 32, 0u);
@@ -187,7 +187,7 @@ TEST(Search, NarrowQueryNearTheEndOfAHugeFileReadsAFewWindows) {
     io.write = append_to;
     FILE *out = fopencookie(&text, "w", io);
     std::setvbuf(out, nullptr, _IONBF, 0);
-    EXPECT_EQ(scan_records(in, "huge", target, end, out, c.how), 0);
+    EXPECT_EQ(scan_from(in, "huge", target, end, out, c.how), 0);
     std::fclose(out);
 
     std::string want;
@@ -236,18 +236,23 @@ std::string sorted_log(std::mt19937_64 &rng, std::vector<int64_t> *times) {
 
 // What cutting into lines selects, read from the first byte, modelled
 // plainly on whole strings. Line k's time is (*times)[k] when times are
-// given, else that of the first timestamp that begins a run of digits.
+// given, else that of the first timestamp that begins a run of digits; a
+// last line without an LF is a line too, timed by format when times are
+// given.
 std::string reference_lines(const std::string &log, uint64_t start,
                             uint64_t end,
-                            const std::vector<int64_t> *times = nullptr) {
+                            const std::vector<int64_t> *times = nullptr,
+                            const stamp_format *format = nullptr) {
   std::string out;
   bool selected = start == 0;
   std::size_t k = 0;
-  for (std::size_t at = 0, lf; (lf = log.find('\n', at)) != std::string::npos;
-       at = lf + 1, ++k) {
-    const std::string line = log.substr(at, lf - at);
+  for (std::size_t at = 0, lf; at < log.size(); at = lf + 1, ++k) {
+    lf = std::min(log.find('\n', at), log.size());
+    std::string line = log.substr(at, lf - at);
     const std::string head = line.substr(0, window_size);
-    int64_t t = times != nullptr ? (*times)[k] : -1;
+    int64_t t = times != nullptr && k < times->size() ? (*times)[k] : -1;
+    if (times != nullptr && k == times->size())
+      t = line_time(&line[0], &line[0] + line.size(), format);
     for (std::size_t i = 0; !times && i < head.size() && i < 128 && t == -1;
          ++i)
       if (is_digit(head[i]) && (i == 0 || !is_digit(head[i - 1])))
@@ -288,7 +293,7 @@ std::string traced_log(std::mt19937_64 &rng, std::vector<int64_t> *times) {
       log += (pick(30) == 0 ? std::string(8190 + pick(8), '.') : "") +
              traces[pick(5)] + eol;
   }
-  // A line still being written: never written, and it ends nothing.
+  // A last line without an LF, still being written or not.
   if (pick(3) == 0)
     log += stamp(t + 1).substr(0, pick(20));
   return log;
@@ -356,7 +361,8 @@ TEST_F(SearchProperty, FormatsAsTheirTimesAndTheRules) {
       uint64_t some = timed.empty() ? T : timed[rng() % timed.size()];
       uint64_t start = b == 0 ? 0 : some + rng() % 3 - 1;
       uint64_t end = b % 3 == 0 ? 0 : b % 3 == 1 ? some + rng() % 90 : start;
-      const std::string want = reference_lines(read("log"), start, end, &times);
+      const std::string want =
+          reference_lines(read("log"), start, end, &times, &f);
       const std::string bounds =
           std::to_string(start) + " " + std::to_string(end);
       ASSERT_EQ(select(log, false, start, end, cutting::lines, &f), want)

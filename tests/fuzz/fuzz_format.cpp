@@ -1,6 +1,6 @@
 // A FORMAT and lines to time by it: the lines timed in turn with one minute
 // memo, as the scan times them, must get what each gets without it.
-#include "stampcut.h"
+#include "timing.h"
 
 #include <cstdlib>
 #include <ctime>

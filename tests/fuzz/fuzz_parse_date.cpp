@@ -1,6 +1,6 @@
 // parse_date against a plain reading of the same pattern by sscanf and
 // mktime, with and without a memo of an earlier text.
-#include "stampcut.h"
+#include "timing.h"
 
 #include <climits>
 #include <cstdlib>

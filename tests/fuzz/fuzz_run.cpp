@@ -3,7 +3,7 @@
 // the default shape and by FORMATs. For a log sorted as the cutting sees
 // it, the output must equal the scan's from the file's first byte.
 #include "in_process.h"
-#include "stampcut.h"
+#include "timing.h"
 
 #include <cstdlib>
 #include <cstring>

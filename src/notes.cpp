@@ -1,0 +1,259 @@
+// Notes on standard error. Before the run, on what the command line most
+// likely did not mean; after the output, on what the output cannot show:
+// why nothing, or not all, came out. The notes change nothing else: the
+// output and the exit status are those of the same run without them.
+#include "notes.h"
+
+#include "recognise.h"
+#include "timing.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A compressed format by the bytes its files begin with.
+struct compression {
+  const char *name;
+  const char *tool; // prints the file decompressed
+  const char *magic;
+  std::size_t size;
+  const char *then; // the bytes that may follow the magic, or nullptr: any
+};
+
+constexpr compression compressions[] = {
+    {"gzip", "zcat", "\x1f\x8b", 2, nullptr},
+    // The block size, 1 to 9, follows: "BZh" alone may begin a line of text.
+    {"bzip2", "bzcat", "BZh", 3, "123456789"},
+    {"xz", "xzcat",
+     "\xfd"
+     "7zXZ\0",
+     6, nullptr},
+    {"zstd", "zstdcat", "\x28\xb5\x2f\xfd", 4, nullptr},
+};
+
+// Enough for the longest magic and the byte after any.
+constexpr std::size_t head_size = 8;
+
+// Whether the n bytes at head begin as c's files do.
+bool begins_as(const unsigned char *head, ssize_t n, const compression &c) {
+  ssize_t need = static_cast<ssize_t>(c.size) + (c.then != nullptr ? 1 : 0);
+  return n >= need && std::memcmp(head, c.magic, c.size) == 0 &&
+         (c.then == nullptr ||
+          (head[c.size] != 0 && std::strchr(c.then, head[c.size]) != nullptr));
+}
+
+// A bound given as a clock reading, a word or a number with text after it
+// converts to the number it begins with, or 0, and the run then prints
+// nothing or everything. Say what it was read as, and what the text means
+// as a time when it is one. A number past the year 9999 is most likely in
+// milliseconds, and selects nothing as START or everything as END.
+bool note_bound(const char *which, const char *text, const bound &b) {
+  if (b.kind == bound_kind::past_9999)
+    say("stampcut: %s %llu lies after the year 9999: bounds are seconds, not "
+        "milliseconds\n",
+        which, static_cast<unsigned long long>(b.value));
+  if (b.kind != bound_kind::text)
+    return b.kind == bound_kind::past_9999;
+  char shown[escaped_size];
+  escape(text, std::strlen(text), shown);
+  // A time before the epoch would not help: as a bound it wraps around.
+  int64_t t = parse_date(text);
+  char as_time[64] = "";
+  if (t >= 0)
+    std::snprintf(as_time, sizeof as_time, "; as a time under TZ it is %lld",
+                  static_cast<long long>(t));
+  say("stampcut: %s \"%s\" is read as %llu: bounds are seconds since "
+      "the epoch%s\n",
+      which, shown, static_cast<unsigned long long>(b.value), as_time);
+  return true;
+}
+
+// A bound as the note on an empty interval shows it: a number as read, a
+// time as typed, its converted second being one before what was typed.
+std::string shown_bound(const char *text, const bound &b) {
+  if (b.kind != bound_kind::time)
+    return std::to_string(b.value);
+  char shown[escaped_size];
+  escape(text, std::strlen(text), shown);
+  return std::string("\"") + shown + "\"";
+}
+
+// Bounds swapped, or mistyped: no time is later than START and not later
+// than END.
+bool note_empty_interval(const run_args *args) {
+  if (args->end.value == 0 || args->end.value >= args->start.value)
+    return false;
+  say("stampcut: END %s is before START %s: nothing can be selected\n",
+      shown_bound(args->end_text, args->end).c_str(),
+      shown_bound(args->start_text, args->start).c_str());
+  return true;
+}
+
+// The compression that a regular file's first bytes announce, or nullptr.
+// The bytes are read with pread, so the stream's position stays as it is;
+// a pipe is never read here, as its bytes would be lost to the run.
+const compression *compression_of(FILE *in) {
+  int fd = fileno(in);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return nullptr;
+  // The log begins where the stream stands, as for the search.
+  off_t at = ftello(in);
+  unsigned char head[head_size] = {};
+  ssize_t n = pread(fd, head, sizeof head, at > 0 ? at : 0);
+  for (const compression &c : compressions)
+    if (begins_as(head, n, c))
+      return &c;
+  return nullptr;
+}
+
+// text as one word of a shell command: as it is when the shell takes it
+// so, else in single quotes.
+std::string shell_word(const char *text) {
+  static constexpr char plain[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+      "0123456789_-./:,+=@%";
+  if (*text != '\0' && text[std::strspn(text, plain)] == '\0')
+    return text;
+  std::string word = "'";
+  for (; *text != '\0'; ++text)
+    word += *text == '\'' ? std::string("'\\''") : std::string(1, *text);
+  return word + "'";
+}
+
+// A compressed file is read as text, and prints binary fragments or
+// nothing: say how to read it, with the option and the bounds as they were
+// typed, in a command that can be pasted.
+bool note_compressed(FILE *in, const run_args *args) {
+  const compression *c = compression_of(in);
+  if (c == nullptr)
+    return false;
+  std::string command =
+      std::string(c->tool) + " " + shell_word(args->file) + " | stampcut ";
+  if (args->source == format_source::given)
+    command += "-f " + shell_word(args->format_text) + " ";
+  else if (args->how == cutting::lines)
+    command += "-m ";
+  command += "/dev/stdin " + shell_word(args->start_text);
+  if (args->end_text != nullptr)
+    command += " " + shell_word(args->end_text);
+  say("stampcut: %s: compressed (%s): %s\n", args->file, c->name,
+      command.c_str());
+  return true;
+}
+
+// The bounds as the suggested command gives them: as typed.
+std::string bounds_typed(const run_args *args) {
+  std::string words = shell_word(args->start_text);
+  if (args->end_text != nullptr)
+    words += std::string(" ") + shell_word(args->end_text);
+  return words;
+}
+
+// The end of a default-mode note when the catalogue times lines of the log:
+// the command that reads them.
+std::string read_by_m(const run_args *args, bool recognised) {
+  if (!recognised)
+    return "";
+  return ": its stamps read as -m reads them: stampcut -m " +
+         shell_word(args->file) + " " + bounds_typed(args);
+}
+
+// Whether stamps without a year took it from the year rule.
+bool yearless(const stamp_format *f) {
+  return f != nullptr && !f->has_year && f->epoch_unit == 0;
+}
+
+} // namespace
+
+reading_text reading_of(int64_t t, const stamp_format *format) {
+  reading_text r = {};
+  bool instant = format != nullptr && (format->has_zone || format->epoch_unit);
+  // Local standard time is UTC moved by the zone's standard offset: the
+  // offset is what standard_time adds to the reading of t as UTC.
+  std::time_t shifted = static_cast<std::time_t>(t);
+  std::tm tm;
+  if (!instant) {
+    if (gmtime_r(&shifted, &tm) == nullptr)
+      return r;
+    clock_reading c = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                       tm.tm_hour,        tm.tm_min,     tm.tm_sec};
+    int64_t as_utc = standard_time(c, nullptr);
+    if (as_utc == -1 && t != -1)
+      return r;
+    shifted = static_cast<std::time_t>(t - (as_utc - t));
+  }
+  if (gmtime_r(&shifted, &tm) == nullptr || tm.tm_year + 1900 > 9999)
+    return r;
+  std::strftime(r.text, sizeof r.text,
+                instant ? "%Y-%m-%dT%H:%M:%SZ" : "%Y-%m-%dT%H:%M:%S", &tm);
+  return r;
+}
+
+bool note_mistakes(FILE *in, const run_args *args) {
+  bool said = false;
+  if (args->late_option != nullptr) {
+    char shown[escaped_size];
+    escape(args->late_option, std::strlen(args->late_option), shown);
+    say("stampcut: \"%s\" after the bounds is ignored: options go before "
+        "FILE\n",
+        shown);
+    said = true;
+  }
+  said = note_bound("START", args->start_text, args->start) || said;
+  if (args->end_text != nullptr)
+    said = note_bound("END", args->end_text, args->end) || said;
+  said = note_empty_interval(args) || said;
+  said = note_compressed(in, args) || said;
+  return said;
+}
+
+bool wants_shape(const run_args *args, const scan_result &r) {
+  return args->how == cutting::records && r.end != scan_end::failed &&
+         (r.end == scan_end::stopped || (r.cut > 0 && r.timed == 0));
+}
+
+bool note_outcome(const run_args *args, const scan_result &r,
+                  const outcome &o) {
+  const char *file = args->file;
+  if (r.end == scan_end::failed) {
+    if (r.failure[0] != '\0')
+      report(file, r.failure);
+    return true;
+  }
+  std::string m = read_by_m(args, o.shape_recognised);
+  if (r.end == scan_end::stopped) {
+    say("stampcut: %s: stopped at a line without a timestamp, byte %llu: %s "
+        "(see -m and -f)%s\n",
+        file, static_cast<unsigned long long>(r.end_offset), r.text, m.c_str());
+    return true;
+  }
+  bool said = false;
+  if (r.unterminated) {
+    say("stampcut: %s: the last line has no line end and is not written: %s "
+        "(see -m)\n",
+        file, r.text);
+    said = true;
+  }
+  if (r.cut > 0 && r.timed == 0) {
+    say("stampcut: %s: no line has a timestamp stampcut reads%s\n", file,
+        args->how == cutting::lines ? " (see -f)" : m.c_str());
+    return true;
+  }
+  if (said || o.said_before || r.written != 0 || o.first < 0 || o.last < 0)
+    return said;
+  const stamp_format *f = run_format(args);
+  say("stampcut: %s: nothing lies in the interval: its lines run from %s to "
+      "%s%s\n",
+      file, reading_of(o.first, f).text, reading_of(o.last, f).text,
+      !yearless(f)       ? ""
+      : o.year_from_file ? " (the year from the file's last change)"
+                         : " (the year from the time of the run)");
+  return true;
+}

@@ -1,0 +1,122 @@
+// Stamps recognised without -f: a catalogue of the FORMATs that everyday
+// software writes, and the choice among them by the lines of a sample of
+// the log. Under -m the chosen one times every line of the input, exactly
+// as -f with that FORMAT would; in the default mode the choice only names
+// the command that would read the log.
+#include "recognise.h"
+
+namespace {
+
+// An entry of the catalogue: a FORMAT, and for an epoch the run of digits
+// that tells seconds from milliseconds (1973 to 2286 either way).
+struct shape {
+  const char *format;
+  int epoch_least, epoch_most;
+};
+
+// In the order the choice prefers them on a tie. Entry 0 stands for the
+// default stamp, which needs no FORMAT.
+constexpr shape catalogue[] = {
+    {nullptr, 0, 0},
+    {"%Y-%m-%d %H:%M:%S", 0, 0}, // Python, log4j, PostgreSQL; %S takes ,123
+    {"%Y/%m/%d %H:%M:%S", 0, 0}, // nginx error, Go
+    {"[%d/%b/%Y:%H:%M:%S %z]", 0, 0}, // access logs
+    {"[%a %b %d %H:%M:%S %Y]", 0, 0}, // Apache error, with or without .123
+    {"%b %e %H:%M:%S", 0, 0},         // classic syslog
+    {"%m-%d %H:%M:%S", 0, 0},         // Android logcat
+    {"%y%m%d %H%M%S", 0, 0},          // HDFS
+    {"%y/%m/%d %H:%M:%S", 0, 0},      // Spark, Hadoop's older shape
+    {"%Y-%m-%d-%H.%M.%S", 0, 0},      // DB2
+    {"%Y%m%d-%H:%M:%S", 0, 0},        // FIX engines, Android HealthApp
+    {"[%m.%d %H:%M:%S]", 0, 0},       // Proxifier
+    {"\"time\":\"%FT%T", 0, 0},       // JSON, the key anywhere in the line
+    {"\"ts\":\"%FT%T", 0, 0},
+    {"\"timestamp\":\"%FT%T", 0, 0},
+    {"\"@timestamp\":\"%FT%T", 0, 0},
+    {"\"time\":%s", 9, 10},  // epoch seconds as a JSON value
+    {"\"time\":%Q", 12, 13}, // and milliseconds
+    {"\"ts\":%s", 9, 10},
+    {"\"ts\":%Q", 12, 13},
+    {"\"timestamp\":%s", 9, 10},
+    {"\"timestamp\":%Q", 12, 13},
+    {"%a %b %e %H:%M:%S %Y", 0, 0}, // the C library's asctime, unbracketed
+    {"%d-%b-%Y %H:%M:%S", 0, 0},    // Tomcat, Java's default
+    {"%d %b %Y %H:%M:%S", 0, 0},    // Redis
+    {"%Y%m%dT%H%M%S", 0, 0},        // ISO 8601 basic
+    {"%d.%m.%Y %H:%M:%S", 0, 0},    // dotted European dates
+};
+static_assert(sizeof catalogue / sizeof catalogue[0] == catalogue_size,
+              "catalogue_size counts the catalogue");
+
+// Lines a stretch lends the choice at most: enough to outvote a banner,
+// few enough that the choice costs less than the search's reads.
+constexpr std::size_t lines_counted = 128;
+
+// The lines of s that f times (the default stamp when f is nullptr), of
+// at most lines_counted; *lines gets how many lines were looked at.
+std::size_t count_timed(const stretch &s, const stamp_format *f,
+                        std::size_t *lines) {
+  char *p = s.text, *end = s.text + s.size;
+  if (!s.from_line_start) {
+    p = find_byte(p, end, '\n');
+    p = p < end ? p + 1 : end;
+  }
+  std::size_t timed = 0;
+  *lines = 0;
+  // Invariant: p is the first byte of a line not yet looked at.
+  while (p < end && *lines < lines_counted) {
+    char *lf = find_byte(p, end, '\n');
+    if (lf == end && !s.at_input_end)
+      break; // cut short by the read: no line to count
+    ++*lines;
+    if (line_time(p, lf, f) != -1)
+      ++timed;
+    p = lf + 1;
+  }
+  return timed;
+}
+
+} // namespace
+
+const char *shape_format(std::size_t entry) {
+  return catalogue[entry].format;
+}
+
+void compile_shape(std::size_t entry, stamp_format *f) {
+  char why[why_size];
+  compile_format(catalogue[entry].format, f, why);
+  // As under -m, a stamp's reading is local standard time of TZ: an
+  // offset is read over, not applied.
+  f->zone_ignored = true;
+  f->has_zone = false;
+  if (catalogue[entry].epoch_most != 0) {
+    f->epoch_least = catalogue[entry].epoch_least;
+    f->epoch_most = catalogue[entry].epoch_most;
+  }
+}
+
+choice recognise(const stretch *stretches, std::size_t count) {
+  choice best = {0, 0};
+  std::size_t lines = 0;
+  for (std::size_t entry = 0; entry < catalogue_size; ++entry) {
+    stamp_format compiled;
+    const stamp_format *f = nullptr;
+    if (entry != 0) {
+      compile_shape(entry, &compiled);
+      f = &compiled;
+    }
+    std::size_t timed = 0, looked = 0;
+    lines = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      timed += count_timed(stretches[i], f, &looked);
+      lines += looked;
+    }
+    if (timed > best.timed)
+      best = {entry, timed};
+    // No later entry can time more lines than there are: a tie goes to
+    // the earlier.
+    if (best.timed == lines)
+      break;
+  }
+  return best;
+}

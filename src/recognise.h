@@ -1,0 +1,59 @@
+// The catalogue of stamps recognised without -f (recognise.cpp), and the
+// sample of a log that the choice among them reads (sample.cpp).
+#ifndef STAMPCUT_RECOGNISE_H
+#define STAMPCUT_RECOGNISE_H
+
+#include "stampcut.h"
+
+// Entries of the catalogue; entry 0 is the default stamp.
+constexpr std::size_t catalogue_size = 27;
+
+// The FORMAT of entry, or nullptr for entry 0.
+const char *shape_format(std::size_t entry);
+
+// Compiles entry (not 0) into *f, as -f compiles a FORMAT, but with any
+// offset in its stamps read over rather than applied.
+void compile_shape(std::size_t entry, stamp_format *f);
+
+// A stretch of a log read for the choice, with one writable byte past it.
+struct stretch {
+  char *text;
+  std::size_t size;
+  bool from_line_start; // else its first line is cut, and not counted
+  bool at_input_end;    // its last line ends the input, LF or not
+};
+
+// The entry that times the most lines, and how many: the earliest of
+// those that time as many, entry 0 when none times any.
+struct choice {
+  std::size_t entry;
+  std::size_t timed;
+};
+
+// Chooses among the catalogue by the lines of the stretches.
+choice recognise(const stretch *stretches, std::size_t count);
+
+// Bytes of a log's head that the choice reads at most.
+constexpr std::size_t head_room = std::size_t{1} << 16;
+
+// A sample of a log: its head, and for a regular file the window at its
+// middle too, which the search reads anyway.
+struct log_sample {
+  char head[head_room + 1];
+  char middle[window_size + 1];
+  stretch parts[2];
+  std::size_t count;
+  uint64_t bytes_read;
+};
+
+// Reads the sample of the regular file in, whose log begins at origin,
+// leaving its position alone. False, with errno set, when a read fails.
+bool read_sample(FILE *in, uint64_t origin, log_sample *s);
+
+// Reads the head of a stream that cannot seek: what its first read brings,
+// and on until it holds a whole line, the stream's end or head_room bytes,
+// without waiting for more. The bytes are the scan's to take first. False,
+// with errno set, when a read fails.
+bool read_head(FILE *in, log_sample *s);
+
+#endif

@@ -1,0 +1,87 @@
+// -v, --verbose: on standard error, what the run understood of its command
+// line and its log, and what it did, so that a run that came back empty
+// says why in one go. Output and status are those of the run without it.
+#include "verbose.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// A second as the log's stamps read it, or the number where it has none.
+std::string shown_second(uint64_t t, const stamp_format *f) {
+  reading_text r =
+      t <= INT64_MAX ? reading_of(static_cast<int64_t>(t), f) : reading_text{};
+  return r.text[0] != '\0' ? r.text : std::to_string(t);
+}
+
+// What read a bound's text.
+const char *read_as(bound_kind kind) {
+  switch (kind) {
+  case bound_kind::number:
+  case bound_kind::past_9999:
+    return "a number";
+  case bound_kind::time:
+    return "a time";
+  default:
+    return "a number it begins with";
+  }
+}
+
+} // namespace
+
+void say_understood(const run_args *args, bool from_file) {
+  const stamp_format *f = run_format(args);
+  if (args->how == cutting::records)
+    say("stampcut: records from their first digit, timed by the default "
+        "stamp\n");
+  else if (f == nullptr)
+    say("stampcut: whole lines, timed by the default stamp within their "
+        "first 128 bytes (recognised)\n");
+  else
+    say("stampcut: whole lines, timed by FORMAT '%s' (%s)\n", args->format_text,
+        args->source == format_source::given ? "given" : "recognised");
+  if (f != nullptr && !f->has_year && f->epoch_unit == 0)
+    say("stampcut: stamps without a year are placed against %sZ (%s): the "
+        "year %d, the one after or the one before\n",
+        reading_of(f->reference, nullptr).text,
+        from_file ? "the file's last change" : "the time of the run",
+        f->reference_year);
+  say("stampcut: START %s, %s: lines from %s on\n", args->start_text,
+      read_as(args->start.kind),
+      shown_second(args->start.value + 1, f).c_str());
+  if (args->end.value == 0)
+    say("stampcut: no END: lines up to the end of the input\n");
+  else
+    say("stampcut: END %s, %s: lines up to %s\n", args->end_text,
+        read_as(args->end.kind), shown_second(args->end.value, f).c_str());
+}
+
+void say_done(const run_args *args, const search_result &found,
+              const scan_result &r, uint64_t sampled) {
+  char why[96];
+  switch (r.end) {
+  case scan_end::input_end:
+    std::snprintf(why, sizeof why, "the end of the input");
+    break;
+  case scan_end::past_end:
+    std::snprintf(why, sizeof why, "the first line past END, byte %llu",
+                  static_cast<unsigned long long>(r.end_offset));
+    break;
+  case scan_end::stopped:
+    std::snprintf(why, sizeof why, "a line without a timestamp, byte %llu",
+                  static_cast<unsigned long long>(r.end_offset));
+    break;
+  case scan_end::failed:
+    std::snprintf(why, sizeof why, "an error");
+    break;
+  }
+  say("stampcut: %s: started at byte %llu after %u probes; read %llu bytes; "
+      "wrote %llu %s; ended at %s\n",
+      args->file, static_cast<unsigned long long>(found.start), found.probes,
+      static_cast<unsigned long long>(sampled + found.bytes_read +
+                                      r.bytes_read),
+      static_cast<unsigned long long>(r.written),
+      args->how == cutting::lines ? "lines" : "records", why);
+}
