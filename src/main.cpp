@@ -44,8 +44,9 @@ int64_t reference_time(FILE *in, int64_t now) {
 // Under -m without -f, the catalogue's entry that times the most of the
 // sample's lines times the run's; entry 0, the default stamp, needs no
 // FORMAT.
-void choose_format(run_args *args, const log_sample &sample) {
-  choice c = recognise(sample.parts, sample.count);
+void choose_format(run_args *args, const log_sample &sample,
+                   int64_t reference) {
+  choice c = recognise(sample.parts, sample.count, reference);
   if (c.entry == 0)
     return;
   compile_shape(c.entry, &args->format);
@@ -109,7 +110,7 @@ int main(int argc, char **argv) {
       return -1;
     }
     sampled = true;
-    choose_format(&args, sample);
+    choose_format(&args, sample, reference_time(in, now));
   }
   const stamp_format *format = run_format(&args);
   if (format != nullptr)
@@ -148,7 +149,9 @@ int main(int argc, char **argv) {
     if (!sampled && seekable)
       sampled = read_sample(in, origin, &sample);
     o.shape_recognised =
-        sampled && recognise(sample.parts, sample.count).timed > 0;
+        sampled &&
+        recognise(sample.parts, sample.count, reference_time(in, now)).timed >
+            0;
   }
   std::fclose(in);
   note_outcome(&args, r, o);

@@ -22,14 +22,16 @@ constexpr shape catalogue[] = {
     {"%Y/%m/%d %H:%M:%S", 0, 0}, // nginx error, Go
     {"[%d/%b/%Y:%H:%M:%S %z]", 0, 0}, // access logs
     {"[%a %b %d %H:%M:%S %Y]", 0, 0}, // Apache error, with or without .123
-    {"%b %e %H:%M:%S", 0, 0},         // classic syslog
-    {"%m-%d %H:%M:%S", 0, 0},         // Android logcat
-    {"%y%m%d %H%M%S", 0, 0},          // HDFS
-    {"%y/%m/%d %H:%M:%S", 0, 0},      // Spark, Hadoop's older shape
-    {"%Y-%m-%d-%H.%M.%S", 0, 0},      // DB2
-    {"%Y%m%d-%H:%M:%S", 0, 0},        // FIX engines, Android HealthApp
-    {"[%m.%d %H:%M:%S]", 0, 0},       // Proxifier
-    {"\"time\":\"%FT%T", 0, 0},       // JSON, the key anywhere in the line
+    // Before syslog's, which reads the same stamp but for its year.
+    {"%a %b %e %H:%M:%S %Y", 0, 0}, // the C library's asctime, unbracketed
+    {"%b %e %H:%M:%S", 0, 0},       // classic syslog
+    {"%m-%d %H:%M:%S", 0, 0},       // Android logcat
+    {"%y%m%d %H%M%S", 0, 0},        // HDFS
+    {"%y/%m/%d %H:%M:%S", 0, 0},
+    {"%Y-%m-%d-%H.%M.%S", 0, 0},
+    {"%Y%m%d-%H:%M:%S", 0, 0},
+    {"[%m.%d %H:%M:%S]", 0, 0},
+    {"\"time\":\"%FT%T", 0, 0}, // JSON, the key anywhere in the line
     {"\"ts\":\"%FT%T", 0, 0},
     {"\"timestamp\":\"%FT%T", 0, 0},
     {"\"@timestamp\":\"%FT%T", 0, 0},
@@ -39,11 +41,10 @@ constexpr shape catalogue[] = {
     {"\"ts\":%Q", 12, 13},
     {"\"timestamp\":%s", 9, 10},
     {"\"timestamp\":%Q", 12, 13},
-    {"%a %b %e %H:%M:%S %Y", 0, 0}, // the C library's asctime, unbracketed
-    {"%d-%b-%Y %H:%M:%S", 0, 0},    // Tomcat, Java's default
-    {"%d %b %Y %H:%M:%S", 0, 0},    // Redis
-    {"%Y%m%dT%H%M%S", 0, 0},        // ISO 8601 basic
-    {"%d.%m.%Y %H:%M:%S", 0, 0},    // dotted European dates
+    {"%d-%b-%Y %H:%M:%S", 0, 0}, // Tomcat
+    {"%d %b %Y %H:%M:%S", 0, 0}, // Redis
+    {"%Y%m%dT%H%M%S", 0, 0},     // ISO 8601 basic
+    {"%d.%m.%Y %H:%M:%S", 0, 0}, // dotted European dates
 };
 static_assert(sizeof catalogue / sizeof catalogue[0] == catalogue_size,
               "catalogue_size counts the catalogue");
@@ -95,7 +96,8 @@ void compile_shape(std::size_t entry, stamp_format *f) {
   }
 }
 
-choice recognise(const stretch *stretches, std::size_t count) {
+choice recognise(const stretch *stretches, std::size_t count,
+                 int64_t reference) {
   choice best = {0, 0};
   std::size_t lines = 0;
   for (std::size_t entry = 0; entry < catalogue_size; ++entry) {
@@ -103,6 +105,7 @@ choice recognise(const stretch *stretches, std::size_t count) {
     const stamp_format *f = nullptr;
     if (entry != 0) {
       compile_shape(entry, &compiled);
+      set_reference(&compiled, reference);
       f = &compiled;
     }
     std::size_t timed = 0, looked = 0;

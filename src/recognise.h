@@ -30,8 +30,10 @@ struct choice {
   std::size_t timed;
 };
 
-// Chooses among the catalogue by the lines of the stretches.
-choice recognise(const stretch *stretches, std::size_t count);
+// Chooses among the catalogue by the lines of the stretches, year-less
+// stamps placed against reference.
+choice recognise(const stretch *stretches, std::size_t count,
+                 int64_t reference);
 
 // Bytes of a log's head that the choice reads at most.
 constexpr std::size_t head_room = std::size_t{1} << 16;
