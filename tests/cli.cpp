@@ -92,7 +92,7 @@ const shape shapes[19] = {
      3600},
     {"nginx error, Go's log", "%Y/%m/%d %H:%M:%S",
      "%Y/%m/%d %H:%M:%S [error] 7#7: *1 open() failed (2: No such file)"},
-    {"Apache error", "[%a %b %d %H:%M:%S.%f %Y]",
+    {"Apache error", "[%a %b %d %H:%M:%S %Y]",
      "[%a %b %d %H:%M:%S.123456 %Y] [core:error] [pid 42:tid 7] AH00037"},
     {"classic syslog", "%b %e %H:%M:%S", "%b %e %H:%M:%S web-01 app[123]: x", 0,
      true},
