@@ -60,6 +60,8 @@ constexpr const char *month_names[] = {
 constexpr const char *day_names[] = {"monday",   "tuesday", "wednesday",
                                      "thursday", "friday",  "saturday",
                                      "sunday"};
+constexpr unsigned char month_lengths[] = {7, 8, 5, 5, 3, 4, 4, 6, 9, 7, 8, 8};
+constexpr unsigned char day_lengths[] = {6, 7, 9, 8, 6, 8, 6};
 
 // Whether the text at p spells the first n letters of name, a lower-case
 // word, in any case. Stops at the first byte that differs, so it never
@@ -77,9 +79,10 @@ bool spells(const char *p, const char *name, std::size_t n) {
 const char *read_name(const char *p, op step, int64_t *index) {
   bool months = step != op_weekday;
   const char *const *names = months ? month_names : day_names;
+  const unsigned char *lengths = months ? month_lengths : day_lengths;
   std::size_t count = months ? 12 : 7;
   for (std::size_t k = 0; k < count; ++k) {
-    std::size_t n = std::strlen(names[k]);
+    std::size_t n = lengths[k];
     bool whole = step != op_month_abbr && spells(p, names[k], n);
     if (whole || (step != op_month_name && spells(p, names[k], 3))) {
       *index = static_cast<int64_t>(k);

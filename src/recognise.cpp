@@ -50,31 +50,31 @@ static_assert(sizeof catalogue / sizeof catalogue[0] == catalogue_size,
               "catalogue_size counts the catalogue");
 
 // Lines a stretch lends the choice at most: enough to outvote a banner,
-// few enough that the choice costs less than the search's reads.
-constexpr std::size_t lines_counted = 128;
+// few enough that the choice costs a fraction of a narrow query (each
+// entry times each line at most once).
+constexpr std::size_t lines_counted = 32;
+constexpr std::size_t max_stretches = 2;
 
-// The lines of s that f times (the default stamp when f is nullptr), of
-// at most lines_counted; *lines gets how many lines were looked at.
-std::size_t count_timed(const stretch &s, const stamp_format *f,
-                        std::size_t *lines) {
+// A line of a stretch: its first byte and its end (LF, or the input's).
+struct span {
+  char *line, *end;
+};
+
+// Lists the whole lines of s in spans from *n on, at most lines_counted.
+void list_lines(const stretch &s, span *spans, std::size_t *n) {
   char *p = s.text, *end = s.text + s.size;
   if (!s.from_line_start) {
     p = find_byte(p, end, '\n');
     p = p < end ? p + 1 : end;
   }
-  std::size_t timed = 0;
-  *lines = 0;
-  // Invariant: p is the first byte of a line not yet looked at.
-  while (p < end && *lines < lines_counted) {
+  // Invariant: p is the first byte of a line not yet listed.
+  for (std::size_t listed = 0; p < end && listed < lines_counted; ++listed) {
     char *lf = find_byte(p, end, '\n');
     if (lf == end && !s.at_input_end)
       break; // cut short by the read: no line to count
-    ++*lines;
-    if (line_time(p, lf, f) != -1)
-      ++timed;
+    spans[(*n)++] = {p, lf};
     p = lf + 1;
   }
-  return timed;
 }
 
 } // namespace
@@ -98,8 +98,11 @@ void compile_shape(std::size_t entry, stamp_format *f) {
 
 choice recognise(const stretch *stretches, std::size_t count,
                  int64_t reference) {
-  choice best = {0, 0};
+  span spans[max_stretches * lines_counted];
   std::size_t lines = 0;
+  for (std::size_t i = 0; i < count && i < max_stretches; ++i)
+    list_lines(stretches[i], spans, &lines);
+  choice best = {0, 0};
   for (std::size_t entry = 0; entry < catalogue_size; ++entry) {
     stamp_format compiled;
     const stamp_format *f = nullptr;
@@ -108,18 +111,13 @@ choice recognise(const stretch *stretches, std::size_t count,
       set_reference(&compiled, reference);
       f = &compiled;
     }
-    std::size_t timed = 0, looked = 0;
-    lines = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      timed += count_timed(stretches[i], f, &looked);
-      lines += looked;
-    }
+    std::size_t timed = 0;
+    // An entry is dropped once it can no longer time more lines than the
+    // best so far, which wins a tie.
+    for (std::size_t k = 0; k < lines && timed + (lines - k) > best.timed; ++k)
+      timed += line_time(spans[k].line, spans[k].end, f) != -1 ? 1 : 0;
     if (timed > best.timed)
       best = {entry, timed};
-    // No later entry can time more lines than there are: a tie goes to
-    // the earlier.
-    if (best.timed == lines)
-      break;
   }
   return best;
 }
