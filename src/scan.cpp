@@ -569,7 +569,8 @@ scan_result scan_records(FILE *in, uint64_t start, uint64_t end, FILE *out,
   const uint64_t first = at > 0 ? static_cast<uint64_t>(at) : 0;
   restart_at(&s, first);
   // What was read of a stream before the scan is the first of its bytes.
-  std::memcpy(s.area, head, head_size);
+  if (head_size != 0)
+    std::memcpy(s.area, head, head_size);
   s.fill = head_size;
   // From here on the file is read straight through.
   posix_fadvise(fileno(in), at > 0 ? at : 0, 0, POSIX_FADV_SEQUENTIAL);

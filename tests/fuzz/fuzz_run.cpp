@@ -5,6 +5,7 @@
 #include "in_process.h"
 #include "timing.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -58,13 +59,13 @@ bool sorted_log(const std::string &log) {
   return true;
 }
 
-// Cut into lines at LF and timed with format, the lines with a time have
-// nondecreasing times, of 1970 or later; lines without a time, and a last
-// line without an LF, may hold anything.
+// Cut into lines at LF and timed with format, the lines with a time, a
+// last line without an LF among them, have nondecreasing times, of 1970 or
+// later; lines without a time may hold anything.
 bool sorted_lines(std::string log, const stamp_format *format) {
   uint64_t last = 0;
-  for (std::size_t at = 0, lf; (lf = log.find('\n', at)) != std::string::npos;
-       at = lf + 1) {
+  for (std::size_t at = 0, lf; at < log.size(); at = lf + 1) {
+    lf = std::min(log.find('\n', at), log.size());
     int64_t t = line_time(&log[at], &log[lf], format);
     if (t < -1 || (t >= 0 && static_cast<uint64_t>(t) < last))
       return false;
