@@ -23,25 +23,33 @@ bool write_out(const char *text) {
   return false;
 }
 
+// The help begins with a synopsis of its own: the usage text of a run
+// with too few operands names numbers only, and no option.
 bool write_help() {
-  return write_out(usage_text) &&
-         write_out("  -m, --multiline      cut FILE into whole lines, timed by "
-                   "the stamp that\n"
-                   "                       stampcut recognises; a line without "
-                   "a time goes with\n"
-                   "                       the line before it\n"
-                   "  -f, --format=FORMAT  find each line's time as FORMAT "
-                   "describes it (implies -m)\n"
-                   "  -v, --verbose        say on standard error what the run "
-                   "understood and did\n"
-                   "  -h, --help           write this help and exit\n"
-                   "      --version        write the version and exit\n"
-                   "START and END: seconds since the epoch (START excluded, "
-                   "END included), or\n"
-                   "times (START included, END excluded): a date such as "
-                   "2024-03-01T03:30:00Z,\n"
-                   "a text in FORMAT, now, or -N or now-N with s, m, h or d "
-                   "(-15m).\n");
+  return write_out(
+      "Usage: stampcut [-m] [-f FORMAT] [-v] [--] FILE START [END]\n"
+      "       stampcut -h | --help | --version\n"
+      "Print the lines of the time-ordered log FILE (-: standard input) from "
+      "START\n"
+      "up to END, finding the first by bisection.\n"
+      "  -m, --multiline      cut FILE into whole lines, timed by the stamp "
+      "that\n"
+      "                       stampcut recognises; a line without a time goes "
+      "with\n"
+      "                       the line before it\n"
+      "  -f, --format=FORMAT  find each line's time as FORMAT describes it "
+      "(implies -m)\n"
+      "  -v, --verbose        say on standard error what the run understood "
+      "and did\n"
+      "  -h, --help           write this help and exit\n"
+      "      --version        write the version and exit\n"
+      "START and END: a time of day (03:30), today, yesterday or tomorrow with "
+      "or\n"
+      "without one, a date (2024-03-01T03:30), a text in FORMAT, now or -15m "
+      "(START\n"
+      "included, END excluded); or seconds since the epoch (START excluded, "
+      "END\n"
+      "included). See stampcut(1).\n");
 }
 
 bool write_version() {

@@ -96,12 +96,21 @@ int two_digits(const char *p) {
   return (p[0] - '0') * 10 + (p[1] - '0');
 }
 
+// Whether step is one of FORMAT's fields, whose end a bound may stop at.
+bool is_field(unsigned char step) {
+  return step != op_literal && step != op_blanks;
+}
+
 // Matches the steps of f from step from on at p. Returns the text after
 // the match, or nullptr. Each step that reads a number names its field,
-// width and range, and one shared tail reads the digits.
+// width and range, and one shared tail reads the digits. With prefix, the
+// match also ends after the first field at which only blanks are left of
+// the text.
 const char *match(const stamp_format *f, std::size_t from, const char *p,
-                  reading *r) {
+                  reading *r, bool prefix = false) {
   for (std::size_t i = from; i < f->steps; ++i) {
+    if (prefix && i > from && is_field(f->op[i - 1]) && *skip_blanks(p) == '\0')
+      return p;
     op step = static_cast<op>(f->op[i]);
     field into = f_ignored;
     int least = 1, most = 2;
@@ -522,5 +531,22 @@ bool format_whole(const stamp_format *f, const char *text, int64_t *t) {
     return false;
   int64_t first, last;
   *t = reading_time(f, r, nullptr, &first, &last);
+  return true;
+}
+
+bool format_prefix(const stamp_format *f, const char *text, int64_t *t) {
+  // The fields not reached are at their least: no hour, minute or second,
+  // the first day and month; no year, the year rule's.
+  reading r{};
+  r.value[f_month] = r.value[f_day] = 1;
+  r.value[f_year] = -1;
+  const char *rest = match(f, 0, skip_blanks(text), &r, true);
+  if (rest == nullptr || *skip_blanks(rest) != '\0' ||
+      rest == skip_blanks(text))
+    return false;
+  stamp_format g = *f;
+  g.has_year = r.value[f_year] != -1;
+  int64_t first, last;
+  *t = reading_time(&g, r, nullptr, &first, &last);
   return true;
 }

@@ -116,8 +116,14 @@ int main(int argc, char **argv) {
   if (format != nullptr)
     set_reference(&args.format, reference_time(in, now));
   // A bound in FORMAT may lack a year, and takes the reference's: the
-  // bounds are read once it is set, and before anything is read.
-  if (!read_bounds(&args, now)) {
+  // bounds are read once it is set, and before anything is read but the
+  // log's end, where a time of day as START looks for the last line.
+  bound_context context = {format, now, -1};
+  int64_t first_line;
+  if (seekable && names_time_of_day(args.start_text))
+    edge_times(in, origin, timer{args.how, format}, &first_line,
+               &context.last_line);
+  if (!read_bounds(&args, context)) {
     std::fclose(in);
     return -1;
   }

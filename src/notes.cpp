@@ -175,24 +175,22 @@ bool yearless(const stamp_format *f) {
 reading_text reading_of(int64_t t, const stamp_format *format) {
   reading_text r = {};
   bool instant = format != nullptr && (format->has_zone || format->epoch_unit);
-  // Local standard time is UTC moved by the zone's standard offset: the
-  // offset is what standard_time adds to the reading of t as UTC.
-  std::time_t shifted = static_cast<std::time_t>(t);
-  std::tm tm;
-  if (!instant) {
-    if (gmtime_r(&shifted, &tm) == nullptr)
+  clock_reading c;
+  if (instant) {
+    std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm;
+    if (gmtime_r(&tt, &tm) == nullptr)
       return r;
-    clock_reading c = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                       tm.tm_hour,        tm.tm_min,     tm.tm_sec};
-    int64_t as_utc = standard_time(c, nullptr);
-    if (as_utc == -1 && t != -1)
-      return r;
-    shifted = static_cast<std::time_t>(t - (as_utc - t));
-  }
-  if (gmtime_r(&shifted, &tm) == nullptr || tm.tm_year + 1900 > 9999)
+    c = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+         tm.tm_hour,        tm.tm_min,     tm.tm_sec};
+  } else if (!standard_reading(t, &c)) {
     return r;
-  std::strftime(r.text, sizeof r.text,
-                instant ? "%Y-%m-%dT%H:%M:%SZ" : "%Y-%m-%dT%H:%M:%S", &tm);
+  }
+  if (c.year < 0 || c.year > 9999)
+    return r;
+  std::snprintf(r.text, sizeof r.text, "%04d-%02d-%02dT%02d:%02d:%02d%s",
+                c.year, c.month, c.day, c.hour, c.minute, c.second,
+                instant ? "Z" : "");
   return r;
 }
 

@@ -135,3 +135,23 @@ int64_t parse_date_fully(const char *text, date_memo *memo) {
   }
   return t;
 }
+
+bool standard_reading(int64_t t, clock_reading *c) {
+  // Local standard time is UTC moved by the zone's standard offset, which
+  // is what standard_time takes off the reading of t as UTC.
+  std::time_t shifted = static_cast<std::time_t>(t);
+  std::tm tm;
+  for (int pass = 0; pass < 2; ++pass) {
+    if (gmtime_r(&shifted, &tm) == nullptr)
+      return false;
+    *c = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+          tm.tm_hour,        tm.tm_min,     tm.tm_sec};
+    if (pass == 1)
+      break;
+    int64_t as_utc = standard_time(*c, nullptr);
+    if (as_utc == -1 && t != -1)
+      return false;
+    shifted = static_cast<std::time_t>(t + (t - as_utc));
+  }
+  return true;
+}

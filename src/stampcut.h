@@ -99,6 +99,12 @@ inline bool later(int64_t t, uint64_t bound) {
 // What a caller's conversions remember between its calls (timing.h).
 struct date_memo;
 
+struct clock_reading;
+
+// The reading whose local standard time of TZ is t, as standard_time
+// gives it; false when t has none.
+bool standard_reading(int64_t t, clock_reading *c);
+
 // A clock reading as written: month 1 to 12, the rest as read.
 struct clock_reading {
   int year, month, day, hour, minute, second;
@@ -169,6 +175,12 @@ int64_t format_time(const stamp_format *f, const char *p, date_memo *memo);
 // time, one before 1970 included (a bound refuses it, where a line passes
 // over it), or -1 when the reading cannot be converted.
 bool format_whole(const stamp_format *f, const char *text, int64_t *t);
+
+// Whether f matches text up to the end of one of its fields, blanks
+// around it allowed; *t then gets its time with the fields not reached at
+// their least (no hour, minute or second, day 1, month 1, the year rule's
+// year), as format_whole gives it.
+bool format_prefix(const stamp_format *f, const char *text, int64_t *t);
 
 // The zone at p: Z or z (offset 0), or a sign, two digits of hours (0 to
 // 23), then two of minutes (0 to 59) with or without a colon, or none.
@@ -278,13 +290,29 @@ enum class bound_kind {
 struct bound {
   bound_kind kind;
   uint64_t value;
+  const char *rule; // what read it, as -v says
 };
 
-// Reads a bound's text. A time is read as the log's stamps are (format,
-// when given, has its reference set), and value is its second less one,
-// so that START takes its own second in and END leaves it out. now is the
-// run's start, for now and the times before it.
-bound read_bound(const char *text, const stamp_format *format, int64_t now);
+// What a bound's text is read against: the log's FORMAT (its reference
+// set), or nullptr; the run's start, for now, the times before it and the
+// day words; and the time of the log's last timed line, which a time of
+// day as START is placed at or before (-1: none known, now instead).
+struct bound_context {
+  const stamp_format *format;
+  int64_t now;
+  int64_t last_line;
+};
+
+// Reads a bound's text. A time is read as the log's stamps are, and value
+// is its second less one, so that START takes its own second in and END
+// leaves it out. start: START as read, when this is END; a time of day as
+// END is the first such second after START's.
+bound read_bound(const char *text, const bound_context &context,
+                 const bound *start);
+
+// Whether text is a time of day (03:30, 3:30:05.5), for which START needs
+// the log's last timed line.
+bool names_time_of_day(const char *text);
 
 // Where the FORMAT that times a run's lines comes from.
 enum class format_source {
@@ -331,7 +359,7 @@ void write_usage();
 // Reads START and END into *args, with its FORMAT and that FORMAT's
 // reference set; now is the run's start. False, said on standard error,
 // when a bound is a time before 1970-01-02.
-bool read_bounds(run_args *args, int64_t now);
+bool read_bounds(run_args *args, const bound_context &context);
 
 // The reading of time t as the log's stamps are read, ISO 8601: local
 // standard time of TZ, or UTC with a Z under a FORMAT whose stamps give

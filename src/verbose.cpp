@@ -16,19 +16,6 @@ std::string shown_second(uint64_t t, const stamp_format *f) {
   return r.text[0] != '\0' ? r.text : std::to_string(t);
 }
 
-// What read a bound's text.
-const char *read_as(bound_kind kind) {
-  switch (kind) {
-  case bound_kind::number:
-  case bound_kind::past_9999:
-    return "a number";
-  case bound_kind::time:
-    return "a time";
-  default:
-    return "a number it begins with";
-  }
-}
-
 } // namespace
 
 void say_understood(const run_args *args, bool from_file) {
@@ -49,13 +36,12 @@ void say_understood(const run_args *args, bool from_file) {
         from_file ? "the file's last change" : "the time of the run",
         f->reference_year);
   say("stampcut: START %s, %s: lines from %s on\n", args->start_text,
-      read_as(args->start.kind),
-      shown_second(args->start.value + 1, f).c_str());
+      args->start.rule, shown_second(args->start.value + 1, f).c_str());
   if (args->end.value == 0)
     say("stampcut: no END: lines up to the end of the input\n");
   else
     say("stampcut: END %s, %s: lines up to %s\n", args->end_text,
-        read_as(args->end.kind), shown_second(args->end.value, f).c_str());
+        args->end.rule, shown_second(args->end.value, f).c_str());
 }
 
 void say_done(const run_args *args, const search_result &found,

@@ -584,7 +584,8 @@ TEST_F(CommandLine, OptionsStandBeforeFile) {
     EXPECT_EQ(read(".err"), "") << c.args << " <" << c.in;
   }
   run_result help = run("--help -x");
-  EXPECT_EQ(help.out.substr(0, usage.size()), usage);
+  EXPECT_EQ(help.out.substr(0, help.out.find('\n')),
+            "Usage: stampcut [-m] [-f FORMAT] [-v] [--] FILE START [END]");
   EXPECT_NE(help.out.find("--format=FORMAT"), std::string::npos);
   EXPECT_EQ(help.status, 0);
 }
@@ -641,8 +642,10 @@ TEST_F(CommandLine, BoundsConvertWithAutomaticBase) {
       {"milliseconds", "", "8 1709288102123", lines({9, 16, 17}),
        "stampcut: END 1709288102123 lies after the year 9999: bounds are "
        "seconds, not milliseconds\n"},
-      {"clock readings, octal", "", "03:30 03:31", "",
-       read_as("START", "03:30", 3) + read_as("END", "03:31", 3)},
+      {"not times of day", "", "3:3 24:00", lines({7, 8, 9, 16, 17}),
+       read_as("START", "3:3", 3) + read_as("END", "24:00", 24)},
+      {"nor day words", "", "today3:30 yesterdy", lines({7, 8, 9, 16, 17}),
+       read_as("START", "today3:30", 0) + read_as("END", "yesterdy", 0)},
       {"a word as END", "", "8 later", lines({9, 16, 17}),
        read_as("END", "later", 0)},
       {"empty, and a control byte", "", "'' \"$(printf '9\\tx')\"",
@@ -680,6 +683,99 @@ TEST_F(CommandLine, BoundsConvertWithAutomaticBase) {
     EXPECT_EQ(r.out, c.want) << c.what;
     EXPECT_EQ(r.err, c.err) << c.what;
     EXPECT_EQ(r.status, 0) << c.what;
+  }
+}
+
+// Lines "STAMP n" a minute apart from t for count minutes, as pattern
+// writes the stamp in zone (UTC when nullptr); *at gets each line's time.
+std::string minutes(const char *pattern, int64_t t, int count,
+                    const char *zone = nullptr) {
+  std::string log;
+  if (zone != nullptr)
+    setenv("TZ", zone, 1);
+  for (int i = 0; i < count; ++i, t += 60) {
+    std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm;
+    zone != nullptr ? localtime_r(&tt, &tm) : gmtime_r(&tt, &tm);
+    char text[64];
+    std::strftime(text, sizeof text, pattern, &tm);
+    log += std::string(text) + " line " + std::to_string(i) + "\n";
+  }
+  setenv("TZ", "UTC", 1);
+  return log;
+}
+
+// The lines first to first + count - 1 of a log of minutes.
+std::string lines_of(const std::string &log, int first, int count) {
+  std::size_t from = 0;
+  for (int i = 0; i < first; ++i)
+    from = log.find('\n', from) + 1;
+  std::size_t to = from;
+  for (int i = 0; i < count; ++i)
+    to = log.find('\n', to) + 1;
+  return log.substr(from, to - from);
+}
+
+TEST_F(CommandLine, BoundsAsOperatorsTypeThem) {
+  // 23:40 on 1 March to 00:20 on 2 March: a time of day as START is placed
+  // at or before the last line, END after START.
+  const int64_t night = 1709336400; // 2024-03-01T23:40:00Z
+  const std::string iso = minutes("%Y-%m-%dT%H:%M:%SZ", night, 41);
+  const std::string syslog = minutes("%b %e %H:%M:%S", night, 41);
+  // Through a pipe the run's instant stands in for the last line: lines
+  // from three hours ago to one hour ago, queried by their times of day.
+  const int64_t now = std::time(nullptr);
+  const std::string recent = minutes("%Y-%m-%dT%H:%M:%S", now - 10800, 121);
+  const std::string hhmm_150 = minutes("%H:%M", now - 9000, 1),
+                    hhmm_120 = minutes("%H:%M", now - 7200, 1);
+  const std::string ago = hhmm_150.substr(0, 5) + " " + hhmm_120.substr(0, 5);
+  const struct {
+    std::string log, bounds, want;
+    bool yearless = false, piped = false;
+  } cases[] = {
+      {iso, "23:50 00:10", lines_of(iso, 10, 20)},
+      {iso, "00:05 00:06", lines_of(iso, 25, 1)},
+      {iso, "23:45 23:45", lines_of(iso, 5, 36)},
+      {iso, "'2024-03-01 23:58' 0:01:30.5", lines_of(iso, 18, 4)},
+      {syslog, "'Mar  1 23:59' 'Mar  2 00:01'", lines_of(syslog, 19, 2), true},
+      {syslog, "'Mar  2' 'Mar  3'", lines_of(syslog, 20, 21), true},
+      {recent, ago, lines_of(recent, 30, 30), false, true},
+  };
+  for (const auto &c : cases) {
+    write("log", c.log);
+    shell("touch -d @" + std::to_string(night + 86400) + " log");
+    const bool yearless = c.yearless;
+    for (const std::string mode :
+         {"", "-m", yearless ? "-f '%b %e %T'" : "-f '%FT%T'"}) {
+      if (yearless && mode.empty())
+        continue; // the default mode reads no syslog stamp
+      for (const std::string from : {"log", "/dev/stdin"}) {
+        // Through a pipe the year and the day come from the run's instant.
+        if (!c.piped && from == "/dev/stdin")
+          continue;
+        run_result r = run(mode + " " + from + " " + c.bounds,
+                           from == "log" ? "" : "cat log");
+        EXPECT_EQ(r.out, c.want) << mode << " " << from << " " << c.bounds;
+        EXPECT_EQ(r.err, "") << mode << " " << from << " " << c.bounds;
+      }
+    }
+  }
+  // Day words name the days of the run's wall clock, summer time included.
+  const std::string berlin =
+      minutes("%Y-%m-%dT%H:%M:%S", now - 50 * 3600, 49 * 60, "Europe/Berlin");
+  write("log", berlin);
+  std::string yesterday;
+  const std::string day = minutes("%Y-%m-%d", now - 86400, 1, "Europe/Berlin");
+  for (std::size_t at = 0, lf;
+       (lf = berlin.find('\n', at)) != std::string::npos; at = lf + 1)
+    if (berlin.compare(at, 10, day, 0, 10) == 0)
+      yesterday += berlin.substr(at, lf + 1 - at);
+  for (const std::string mode : {"", "-m"}) {
+    EXPECT_EQ(shell("TZ=Europe/Berlin " STAMPCUT_BIN " " + mode +
+                    " log yesterday today >out 2>err"),
+              0);
+    EXPECT_EQ(read("out"), yesterday) << mode;
+    EXPECT_EQ(read("err"), "") << mode;
   }
 }
 

@@ -143,6 +143,31 @@ TEST(ReadBound, ReadsTimesAsTheLogsStampsAreRead) {
       {berlin, summer, iso, "2024-07-01T13:45", time, wall_1345},
       {"UTC", T, clf, "01/Jan/1960:00:00:00 +0000", early, 0},
       {"UTC", T, "%s", "1709263800", number, 1709263800},
+      // Day words: midnight of the run's day by the wall clock, then read
+      // as the stamps are; in Berlin's summer that is 22:00Z, read as
+      // 23:00Z, unless the stamps give instants.
+      {"UTC", T, nullptr, "today", time, 1709251199},
+      {"UTC", T, nullptr, " yesterday  23:50 ", time, 1709250599},
+      {"UTC", T, nullptr, "tomorrow", time, 1709337599},
+      {"UTC", T, nullptr, "today 03:30:05.5", time, 1709263804},
+      {berlin, summer, nullptr, "today", time, 1719788399},
+      {berlin, summer, nullptr, "yesterday 23:50", time, 1719787799},
+      {berlin, summer, iso, "today", time, 1719784799},
+      {"UTC", T, nullptr, "today3:30", text, 0},
+      {"UTC", T, nullptr, "yesterdy", text, 0},
+      // A time of day as START: the latest not after now (12:00) here.
+      {"UTC", T, nullptr, "03:30", time, at_0330},
+      {"UTC", T, nullptr, "3:30:05,1", time, at_0330 + 5},
+      {"UTC", T, nullptr, "13:00", time, 1709211599},
+      {"UTC", T, nullptr, "12:00:00", time, T - 1},
+      {"UTC", T, nullptr, "3:3", text, 3},
+      {"UTC", T, nullptr, "24:00", text, 24},
+      {"UTC", T, nullptr, "03:60", text, 3},
+      // FORMAT to one of its fields, the rest at their least.
+      {"UTC", T, "%b %e %H:%M:%S", "Mar  1 12:00", time, T - 1},
+      {"UTC", T, "%b %e %H:%M:%S", "Mar  1 ", time, 1709251199},
+      {"UTC", T, "%Y-%m-%d %H:%M:%S", "2024-03-01 10:15", time, 1709288099},
+      {"UTC", T, "%Y-%m-%d %H:%M:%S", "2024-03-01 10:", text, 2024},
   };
   for (const auto &c : cases) {
     scoped_tz tz(c.zone);
@@ -151,7 +176,9 @@ TEST(ReadBound, ReadsTimesAsTheLogsStampsAreRead) {
     ASSERT_TRUE(c.format == nullptr || compile_format(c.format, &f, why));
     if (c.format != nullptr)
       set_reference(&f, c.now);
-    bound b = read_bound(c.text, c.format != nullptr ? &f : nullptr, c.now);
+    bound b = read_bound(
+        c.text, bound_context{c.format != nullptr ? &f : nullptr, c.now, -1},
+        nullptr);
     EXPECT_EQ(static_cast<int>(b.kind), static_cast<int>(c.kind)) << c.text;
     EXPECT_EQ(b.value, c.value) << c.zone << " \"" << c.text << '"';
   }

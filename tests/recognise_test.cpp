@@ -204,9 +204,9 @@ TEST_F(Recognise, VerboseSaysWhatTheRunUnderstoodAndDid) {
       "stampcut: stamps without a year are placed against "
       "2024-03-01T13:00:00Z (the file's last change): the year 2024, the one "
       "after or the one before\n"
-      "stampcut: START Mar  1 12:00:10, a time: lines from "
+      "stampcut: START Mar  1 12:00:10, a text in FORMAT: lines from "
       "2024-03-01T12:00:10 on\n"
-      "stampcut: END Mar  1 12:00:20, a time: lines up to "
+      "stampcut: END Mar  1 12:00:20, a text in FORMAT: lines up to "
       "2024-03-01T12:00:19\n"
       "stampcut: log: started at byte ";
   EXPECT_EQ(r.err.substr(0, head.size()), head);
