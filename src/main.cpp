@@ -1,6 +1,7 @@
 // Entry point: reads the command line, opens the log, settles how its lines
 // are timed, lets the search position it and the scan write the interval,
 // then says what the output cannot show.
+#include "compressed.h"
 #include "notes.h"
 #include "recognise.h"
 #include "verbose.h"
@@ -39,6 +40,13 @@ int64_t reference_time(FILE *in, int64_t now) {
   if (fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode))
     return static_cast<int64_t>(st.st_mtime);
   return now;
+}
+
+// Closes the log and, when it was read through a decompression, the file.
+void close_log(FILE *log, FILE *in) {
+  if (log != in)
+    std::fclose(log);
+  std::fclose(in);
 }
 
 // Under -m without -f, the catalogue's entry that times the most of the
@@ -91,16 +99,44 @@ int main(int argc, char **argv) {
   // where it lies, and only when it is needed; a stream's first bytes are
   // read once, and the scan takes them first.
   log_sample sample;
-  const bool seekable = is_seekable_file(in);
+  bool seekable = is_seekable_file(in);
   // The log begins where the stream stands.
   const uint64_t origin = seekable ? static_cast<uint64_t>(ftello(in)) : 0;
+  const int64_t reference = reference_time(in, now);
   bool sampled = false;
+  const compression *packed = nullptr;
   if (!seekable) {
     if (!read_head(in, &sample)) {
       report(args.file, std::strerror(errno));
       std::fclose(in);
       return -1;
     }
+    sampled = true;
+    packed = compression_of(reinterpret_cast<unsigned char *>(sample.head),
+                            sample.parts[0].size);
+  } else {
+    unsigned char magic[magic_room];
+    ssize_t n =
+        pread(fileno(in), magic, sizeof magic, static_cast<off_t>(origin));
+    packed = compression_of(magic, n > 0 ? static_cast<std::size_t>(n) : 0);
+  }
+  // A compressed log is read through its library, from its first byte on,
+  // as a pipe is; its year rule still takes the file's last change.
+  decompression unpacking;
+  FILE *log = in;
+  if (packed != nullptr && packed->built_in) {
+    log = open_decompressed(&unpacking, packed, in,
+                            sampled ? sample.head : nullptr,
+                            sampled ? sample.parts[0].size : 0);
+    if (log == nullptr || !read_head(log, &sample)) {
+      report(args.file, unpacking.failure[0] != '\0' ? unpacking.failure
+                                                     : std::strerror(errno));
+      if (log != nullptr)
+        std::fclose(log);
+      std::fclose(in);
+      return -1;
+    }
+    seekable = false;
     sampled = true;
   }
   if (args.how == cutting::lines && args.source == format_source::none) {
@@ -110,11 +146,11 @@ int main(int argc, char **argv) {
       return -1;
     }
     sampled = true;
-    choose_format(&args, sample, reference_time(in, now));
+    choose_format(&args, sample, reference);
   }
   const stamp_format *format = run_format(&args);
   if (format != nullptr)
-    set_reference(&args.format, reference_time(in, now));
+    set_reference(&args.format, reference);
   // A bound in FORMAT may lack a year, and takes the reference's: the
   // bounds are read once it is set, and before anything is read but the
   // log's end, where a time of day as START looks for the last line.
@@ -124,25 +160,29 @@ int main(int argc, char **argv) {
     edge_times(in, origin, timer{args.how, format}, &first_line,
                &context.last_line);
   if (!read_bounds(&args, context)) {
-    std::fclose(in);
+    close_log(log, in);
     return -1;
   }
   outcome o = {};
-  o.said_before = note_mistakes(in, &args);
+  o.said_before = note_mistakes(packed, &args);
   o.year_from_file = seekable;
   if (args.verbose)
     say_understood(&args, seekable);
   const timer how = {args.how, format};
-  search_result found = find_start(in, args.start.value, how);
+  search_result found = find_start(log, args.start.value, how);
   if (found.error != 0) {
     report(args.file, std::strerror(found.error));
-    std::fclose(in);
+    close_log(log, in);
     return -1;
   }
   o.first = o.last = -1;
   const char *head = seekable ? nullptr : sample.head;
-  scan_result r = scan_records(in, args.start.value, args.end.value, stdout,
+  scan_result r = scan_records(log, args.start.value, args.end.value, stdout,
                                how, head, seekable ? 0 : sample.parts[0].size);
+  // The decompression says why it failed better than the read that it
+  // made fail.
+  if (log != in && r.end == scan_end::failed && unpacking.failure[0] != '\0')
+    std::snprintf(r.failure, sizeof r.failure, "%s", unpacking.failure);
   if (r.written == 0 && r.status == 0) {
     if (seekable) {
       edge_times(in, origin, how, &o.first, &o.last);
@@ -155,11 +195,9 @@ int main(int argc, char **argv) {
     if (!sampled && seekable)
       sampled = read_sample(in, origin, &sample);
     o.shape_recognised =
-        sampled &&
-        recognise(sample.parts, sample.count, reference_time(in, now)).timed >
-            0;
+        sampled && recognise(sample.parts, sample.count, reference).timed > 0;
   }
-  std::fclose(in);
+  close_log(log, in);
   note_outcome(&args, r, o);
   if (args.verbose)
     say_done(&args, found, r, sampled ? sample.bytes_read : 0);

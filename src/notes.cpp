@@ -4,6 +4,7 @@
 // output and the exit status are those of the same run without them.
 #include "notes.h"
 
+#include "compressed.h"
 #include "recognise.h"
 #include "timing.h"
 
@@ -16,37 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-// A compressed format by the bytes its files begin with.
-struct compression {
-  const char *name;
-  const char *tool; // prints the file decompressed
-  const char *magic;
-  std::size_t size;
-  const char *then; // the bytes that may follow the magic, or nullptr: any
-};
-
-constexpr compression compressions[] = {
-    {"gzip", "zcat", "\x1f\x8b", 2, nullptr},
-    // The block size, 1 to 9, follows: "BZh" alone may begin a line of text.
-    {"bzip2", "bzcat", "BZh", 3, "123456789"},
-    {"xz", "xzcat",
-     "\xfd"
-     "7zXZ\0",
-     6, nullptr},
-    {"zstd", "zstdcat", "\x28\xb5\x2f\xfd", 4, nullptr},
-};
-
-// Enough for the longest magic and the byte after any.
-constexpr std::size_t head_size = 8;
-
-// Whether the n bytes at head begin as c's files do.
-bool begins_as(const unsigned char *head, ssize_t n, const compression &c) {
-  ssize_t need = static_cast<ssize_t>(c.size) + (c.then != nullptr ? 1 : 0);
-  return n >= need && std::memcmp(head, c.magic, c.size) == 0 &&
-         (c.then == nullptr ||
-          (head[c.size] != 0 && std::strchr(c.then, head[c.size]) != nullptr));
-}
 
 // A bound given as a clock reading, a word or a number with text after it
 // converts to the number it begins with, or 0, and the run then prints
@@ -62,6 +32,14 @@ bool note_bound(const char *which, const char *text, const bound &b) {
     return b.kind == bound_kind::past_9999;
   char shown[escaped_size];
   escape(text, std::strlen(text), shown);
+  // Two files named: the second became START.
+  struct stat st;
+  if (*text != '\0' && stat(text, &st) == 0) {
+    say("stampcut: %s \"%s\" is a file: one FILE is read; -r reads a rotated "
+        "set\n",
+        which, shown);
+    return true;
+  }
   // A time before the epoch would not help: as a bound it wraps around.
   int64_t t = parse_date(text);
   char as_time[64] = "";
@@ -95,24 +73,6 @@ bool note_empty_interval(const run_args *args) {
   return true;
 }
 
-// The compression that a regular file's first bytes announce, or nullptr.
-// The bytes are read with pread, so the stream's position stays as it is;
-// a pipe is never read here, as its bytes would be lost to the run.
-const compression *compression_of(FILE *in) {
-  int fd = fileno(in);
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    return nullptr;
-  // The log begins where the stream stands, as for the search.
-  off_t at = ftello(in);
-  unsigned char head[head_size] = {};
-  ssize_t n = pread(fd, head, sizeof head, at > 0 ? at : 0);
-  for (const compression &c : compressions)
-    if (begins_as(head, n, c))
-      return &c;
-  return nullptr;
-}
-
 // text as one word of a shell command: as it is when the shell takes it
 // so, else in single quotes.
 std::string shell_word(const char *text) {
@@ -127,12 +87,12 @@ std::string shell_word(const char *text) {
   return word + "'";
 }
 
-// A compressed file is read as text, and prints binary fragments or
-// nothing: say how to read it, with the option and the bounds as they were
-// typed, in a command that can be pasted.
-bool note_compressed(FILE *in, const run_args *args) {
-  const compression *c = compression_of(in);
-  if (c == nullptr)
+// A compressed file that this stampcut has no library for is read as text,
+// and prints binary fragments or nothing: say how to read it, with the
+// option and the bounds as they were typed, in a command that can be
+// pasted.
+bool note_compressed(const compression *c, const run_args *args) {
+  if (c == nullptr || c->built_in)
     return false;
   std::string command =
       std::string(c->tool) + " " + shell_word(args->file) + " | stampcut ";
@@ -194,7 +154,7 @@ reading_text reading_of(int64_t t, const stamp_format *format) {
   return r;
 }
 
-bool note_mistakes(FILE *in, const run_args *args) {
+bool note_mistakes(const compression *packed, const run_args *args) {
   bool said = false;
   if (args->late_option != nullptr) {
     char shown[escaped_size];
@@ -208,7 +168,7 @@ bool note_mistakes(FILE *in, const run_args *args) {
   if (args->end_text != nullptr)
     said = note_bound("END", args->end_text, args->end) || said;
   said = note_empty_interval(args) || said;
-  said = note_compressed(in, args) || said;
+  said = note_compressed(packed, args) || said;
   return said;
 }
 

@@ -4,11 +4,14 @@
 
 #include "stampcut.h"
 
+struct compression;
+
 // Writes on standard error, once each, the notes on bounds that are
 // neither numbers nor times, numbers past the year 9999, an END before
-// START and a compressed file, before the run reads anything. Leaves in's
-// position alone. Whether it said anything.
-bool note_mistakes(FILE *in, const run_args *args);
+// START and a file compressed as packed says (nullptr: not compressed)
+// that this stampcut cannot read, before the run reads anything. Whether it
+// said anything.
+bool note_mistakes(const compression *packed, const run_args *args);
 
 // Whether a note after this default-mode run names the command that reads
 // the log's stamps, should the catalogue time its lines.

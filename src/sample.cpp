@@ -5,6 +5,7 @@
 #include "recognise.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,7 +69,13 @@ bool read_head(FILE *in, log_sample *s) {
   // Invariant: head[0, got) is what the stream has given, with no LF in
   // it but in its last read.
   while (got < head_room) {
-    ssize_t n = read(fd, s->head + got, head_room - got);
+    // A stream a program made up, such as a decompressed one, has no
+    // descriptor: read it as a stream.
+    ssize_t n = fd >= 0 ? read(fd, s->head + got, head_room - got)
+                        : static_cast<ssize_t>(std::fread(s->head + got, 1,
+                                                          head_room - got, in));
+    if (fd < 0 && n == 0 && std::ferror(in))
+      n = -1;
     if (n < 0 && errno == EINTR)
       continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -76,6 +83,10 @@ bool read_head(FILE *in, log_sample *s) {
       poll(&ready, 1, -1);
       continue;
     }
+    // A read that fails after some bytes came leaves them to the scan,
+    // whose next read fails too.
+    if (n < 0 && got > 0)
+      break;
     if (n < 0)
       return false;
     if (n == 0) {

@@ -218,6 +218,71 @@ TEST_F(Scan, RecordsLongerThanTheWindowAreTakenLikeShortOnes) {
   }
 }
 
+TEST_F(Scan, CompressedLogsAreReadInProcess) {
+  std::string log;
+  for (int i = 0; i < 3000; ++i)
+    log += lines({T + i / 10});
+  write("log", log);
+  const std::string bounds =
+      std::to_string(T + 10) + " " + std::to_string(T + 20);
+  const std::string want =
+      log.substr(log.find(stamp(T + 11)),
+                 log.find(stamp(T + 21)) - log.find(stamp(T + 11)));
+  const struct {
+    const char *name, *tool, *ext;
+  } kinds[] = {{"gzip", "gzip", "gz"},
+               {"bzip2", "bzip2", "bz2"},
+               {"xz", "xz", "xz"},
+               {"zstd", "zstd -q", "zst"}};
+  for (const auto &k : kinds) {
+    const std::string tool = std::string(k.tool).substr(0, 4);
+    if (shell("command -v " + tool + " >/dev/null") != 0)
+      continue;
+    const std::string f = std::string("log.") + k.ext;
+    ASSERT_EQ(shell(std::string(k.tool) + " -c log >" + f), 0);
+    // Members or frames one after another are read in turn.
+    shell("cat " + f + " " + f + " >two; head -c $(($(wc -c <" + f +
+          ") / 2)) " + f + " >cut");
+    const struct {
+      std::string args, feed, out, err;
+      int status;
+    } runs[] = {
+        {f + " " + bounds, "", want, "", 0},
+        {"-m - " + bounds + " <" + f, "", want, "", 0},
+        {"-f '%FT%T' - " + bounds, "cat " + f, want, "", 0},
+        {"two 0", "", log + log, "", 0},
+        {"cut 0", "", "",
+         "stampcut: cut: truncated " + std::string(k.name) + " data\n", 255},
+    };
+    for (const auto &r : runs) {
+      run_result got = run(r.args, r.feed);
+      // What comes before the fault is whole lines of the log.
+      if (r.status == 255)
+        EXPECT_EQ(got.out, log.substr(0, got.out.size())) << k.name;
+      else
+        EXPECT_EQ(got.out, r.out) << k.name << ": " << r.args;
+      EXPECT_EQ(got.err, r.err) << k.name << ": " << r.args;
+      EXPECT_EQ(got.status, r.status) << k.name << ": " << r.args;
+    }
+    // A fault in the middle: the message, and status 255.
+    shell("cp " + f +
+          " bad; printf XXXXXXXXXXXXXXXX | dd of=bad bs=1 "
+          "seek=$(($(wc -c <bad) / 2)) conv=notrunc status=none");
+    run_result bad = run("bad 0");
+    EXPECT_EQ(bad.err.substr(0, 14), "stampcut: bad:") << k.name;
+    EXPECT_NE(bad.err.find(k.name), std::string::npos) << bad.err;
+    EXPECT_EQ(bad.status, 255) << k.name;
+  }
+  // A window larger than stampcut allows is refused before it is taken.
+  if (shell("command -v zstd >/dev/null") == 0) {
+    shell("zstd -q --long=31 -c <log >wide.zst");
+    run_result wide = run("wide.zst 0");
+    EXPECT_EQ(wide.err, "stampcut: wide.zst: zstd window of 2 GiB is more "
+                        "than stampcut allows (128 MiB)\n");
+    EXPECT_EQ(wide.status, 255);
+  }
+}
+
 TEST_F(Scan, InputThatCannotSeekIsScannedFromWhereItStands) {
   const std::string log = varied_log(3000, "\n");
   write("sorted", log);
@@ -306,12 +371,6 @@ TEST_F(Scan, CutIntoLinesTracesGoWithTheirLine) {
       EXPECT_EQ(r.status, 0) << c.what;
     }
   }
-  // A compressed file's note keeps the option in the command it gives.
-  write("log", "\x1f\x8b" + a);
-  EXPECT_EQ(run("-m log " + s).err,
-            "stampcut: log: compressed (gzip): zcat log | stampcut -m "
-            "/dev/stdin " +
-                s + "\n");
   // "--" ends the options: a file may be named -m.
   write("-m", a + b);
   EXPECT_EQ(run("-- -m " + s).out, a + b);
@@ -612,8 +671,6 @@ std::string read_as(const char *which, const std::string &text, int value,
 TEST_F(CommandLine, BoundsConvertWithAutomaticBase) {
   const std::string log = lines({7, 8, 9, 16, 17});
   const std::string minute = lines({T - 1, T, T + 59, T + 60});
-  const std::string gz = "\x1f\x8b\n" + log;
-  const std::string compressed = "stampcut: log: compressed ";
   const scan_case cases[] = {
       {"hex", "", "0x10", lines({17})},
       {"octal", "", "010", lines({9, 16, 17})},
@@ -657,24 +714,11 @@ TEST_F(CommandLine, BoundsConvertWithAutomaticBase) {
        "stampcut: log: nothing lies in the interval: its lines run from "
        "1970-01-01T00:00:07 to 1970-01-01T00:00:17\n"},
       {"END 0 below START", "", "9 0", lines({16, 17})},
-      {"gzip", gz, "8", lines({9, 16, 17}),
-       compressed + "(gzip): zcat log | stampcut /dev/stdin 8\n"},
-      {"bzip2", "BZh91AY&SY\n" + log, "0x8 soon", lines({9, 16, 17}),
-       read_as("END", "soon", 0) + compressed +
-           "(bzip2): bzcat log | stampcut /dev/stdin 0x8 soon\n"},
-      {"xz",
-       "\xfd"
-       "7zXZ\0\n"s +
-           log,
-       "8 16", lines({9, 16}),
-       compressed + "(xz): xzcat log | stampcut /dev/stdin 8 16\n"},
-      {"zstd, a bound quoted for the shell", "\x28\xb5\x2f\xfd\n" + log,
-       "8 \"at noon's\"", lines({9, 16, 17}),
-       read_as("END", "at noon's", 0) + compressed +
-           "(zstd): zstdcat log | stampcut /dev/stdin 8 'at noon'\\''s'\n"},
       {"BZh without a block size is text", "BZhang\n" + log, "8",
        lines({9, 16, 17})},
-      {"a pipe is not read ahead", gz, "8", lines({9, 16, 17}), "", "cat log"},
+      {"a second file named", "", "log 9", lines({7, 8, 9}),
+       "stampcut: START \"log\" is a file: one FILE is read; -r reads a "
+       "rotated set\n"},
   };
   for (const scan_case &c : cases) {
     write("log", c.input.empty() ? log : c.input);

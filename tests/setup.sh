@@ -13,10 +13,13 @@ if ! command -v dpkg-query >/dev/null || ! command -v apt-get >/dev/null; then
 fi
 
 # make and gzip build stampcut (Debian's cmake only recommends make; gzip
-# compresses the man page); groff-base lints the man page; dpkg-dev and file
-# build the package; strace makes a write fail as a signal would.
+# compresses the man page); the -dev packages of zlib, libbz2, liblzma and
+# libzstd let it read compressed logs, and bzip2, xz-utils and zstd make
+# the tests' compressed files; groff-base lints the man page; dpkg-dev and
+# file build the package; strace makes a write fail as a signal would.
 missing=
-for pkg in g++ cmake make gzip libgtest-dev groff-base dpkg-dev file strace "$@"; do
+for pkg in g++ cmake make gzip zlib1g-dev libbz2-dev liblzma-dev libzstd-dev \
+  bzip2 xz-utils zstd libgtest-dev groff-base dpkg-dev file strace "$@"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
     missing="$missing $pkg"
 done
