@@ -27,7 +27,7 @@ bool write_out(const char *text) {
 // with too few operands names numbers only, and no option.
 bool write_help() {
   return write_out(
-      "Usage: stampcut [-m] [-f FORMAT] [-v] [--] FILE START [END]\n"
+      "Usage: stampcut [-m] [-f FORMAT] [-r] [-v] [--] FILE START [END]\n"
       "       stampcut -h | --help | --version\n"
       "Print the lines of the time-ordered log FILE (-: standard input) from "
       "START\n"
@@ -39,6 +39,9 @@ bool write_help() {
       "                       the line before it\n"
       "  -f, --format=FORMAT  find each line's time as FORMAT describes it "
       "(implies -m)\n"
+      "  -r, --rotated        read FILE with FILE.1, FILE.2.gz ... as one log, "
+      "oldest\n"
+      "                       first\n"
       "  -v, --verbose        say on standard error what the run understood "
       "and did\n"
       "  -h, --help           write this help and exit\n"
@@ -63,6 +66,7 @@ command read_command_line(int argc, char **argv, run_args *args) {
   static const option options[] = {
       {"multiline", no_argument, nullptr, 'm'},
       {"verbose", no_argument, nullptr, 'v'},
+      {"rotated", no_argument, nullptr, 'r'},
       {"format", required_argument, nullptr, 'f'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, version},
@@ -72,6 +76,7 @@ command read_command_line(int argc, char **argv, run_args *args) {
   args->format_text = nullptr;
   args->source = format_source::none;
   args->verbose = false;
+  args->rotated = false;
   // "+": options stand before FILE only, and "--" ends them. ":": a
   // missing argument is told apart from an unknown option.
   opterr = 0;
@@ -79,7 +84,7 @@ command read_command_line(int argc, char **argv, run_args *args) {
   for (;;) {
     // The argument being read, to name a long option by what was typed.
     const char *typed = argv[optind > 0 ? optind : 1];
-    int c = getopt_long(argc, argv, "+:mvf:h", options, nullptr);
+    int c = getopt_long(argc, argv, "+:mvrf:h", options, nullptr);
     if (c == -1)
       break;
     bool long_option = typed != nullptr && std::strncmp(typed, "--", 2) == 0;
@@ -97,6 +102,9 @@ command read_command_line(int argc, char **argv, run_args *args) {
       break;
     case 'v':
       args->verbose = true;
+      break;
+    case 'r':
+      args->rotated = true;
       break;
     case 'h':
       return write_help() ? command::finished : command::failed;

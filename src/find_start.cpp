@@ -261,3 +261,8 @@ bool edge_times(FILE *stream, uint64_t origin, const timer &how, int64_t *first,
   }
   return *first >= 0 && *last >= 0;
 }
+
+int64_t first_time_in(char *text, std::size_t size, bool at_end,
+                      const timer &how) {
+  return edge_time_in(text, static_cast<long>(size), true, at_end, false, how);
+}

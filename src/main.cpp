@@ -4,6 +4,7 @@
 #include "compressed.h"
 #include "notes.h"
 #include "recognise.h"
+#include "rotated.h"
 #include "verbose.h"
 
 #include <cerrno>
@@ -49,19 +50,6 @@ void close_log(FILE *log, FILE *in) {
   std::fclose(in);
 }
 
-// Under -m without -f, the catalogue's entry that times the most of the
-// sample's lines times the run's; entry 0, the default stamp, needs no
-// FORMAT.
-void choose_format(run_args *args, const log_sample &sample,
-                   int64_t reference) {
-  choice c = recognise(sample.parts, sample.count, reference);
-  if (c.entry == 0)
-    return;
-  compile_shape(c.entry, &args->format);
-  args->format_text = shape_format(c.entry);
-  args->source = format_source::recognised;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -105,7 +93,23 @@ int main(int argc, char **argv) {
   const int64_t reference = reference_time(in, now);
   bool sampled = false;
   const compression *packed = nullptr;
-  if (!seekable) {
+  // A rotated set: its files found and ordered by their first lines, each
+  // read, compressed or not, when its turn comes.
+  std::vector<set_file> set;
+  if (args.rotated && (standard_input || !seekable)) {
+    say("stampcut: -r needs a file\n");
+    std::fclose(in);
+    return -1;
+  }
+  if (args.rotated && !list_rotated(args.file, &set)) {
+    report(args.file, std::strerror(errno));
+    std::fclose(in);
+    return -1;
+  }
+  if (args.rotated) {
+    // Each file's stamps are placed against its own last change.
+    time_set(&args, &set, &sample);
+  } else if (!seekable) {
     if (!read_head(in, &sample)) {
       report(args.file, std::strerror(errno));
       std::fclose(in);
@@ -139,7 +143,8 @@ int main(int argc, char **argv) {
     seekable = false;
     sampled = true;
   }
-  if (args.how == cutting::lines && args.source == format_source::none) {
+  if (!args.rotated && args.how == cutting::lines &&
+      args.source == format_source::none) {
     if (!sampled && !read_sample(in, origin, &sample)) {
       report(args.file, std::strerror(errno));
       std::fclose(in);
@@ -169,7 +174,45 @@ int main(int argc, char **argv) {
   if (args.verbose)
     say_understood(&args, seekable);
   const timer how = {args.how, format};
-  search_result found = find_start(log, args.start.value, how);
+  set_reader reader;
+  search_result found = {0, 0, 0, 0};
+  if (args.rotated) {
+    // The first file that can hold the interval is searched as a lone
+    // file is, unless compressed; the set is read on from there.
+    std::size_t first = first_to_read(&set, args.start.value);
+    if (args.verbose)
+      for (const set_file &f : set)
+        say("stampcut: -r: %s%s\n", f.path.c_str(),
+            f.skipped ? ", skipped: no line of the interval" : "");
+    if (!is_compressed(set[first])) {
+      FILE *file = std::fopen(set[first].path.c_str(), "r");
+      if (file != nullptr) {
+        std::setvbuf(file, nullptr, _IONBF, 0);
+        if (format != nullptr)
+          set_reference(&args.format, set[first].changed);
+        found = find_start(file, args.start.value, how);
+        std::fclose(file);
+      }
+      if (file == nullptr || found.error != 0) {
+        report(set[first].path.c_str(),
+               std::strerror(file == nullptr ? errno : found.error));
+        std::fclose(in);
+        return -1;
+      }
+    }
+    log = open_set(&reader, &set, first, found.start,
+                   format != nullptr ? &args.format : nullptr);
+    if (log == nullptr || !read_head(log, &sample)) {
+      report(reader.failed.empty() ? args.file : reader.failed.c_str(),
+             reader.failure[0] != '\0' ? reader.failure : std::strerror(errno));
+      close_log(log != nullptr ? log : in, in);
+      return -1;
+    }
+    seekable = false;
+    sampled = true;
+  } else {
+    found = find_start(log, args.start.value, how);
+  }
   if (found.error != 0) {
     report(args.file, std::strerror(found.error));
     close_log(log, in);
@@ -183,8 +226,25 @@ int main(int argc, char **argv) {
   // made fail.
   if (log != in && r.end == scan_end::failed && unpacking.failure[0] != '\0')
     std::snprintf(r.failure, sizeof r.failure, "%s", unpacking.failure);
+  // In a set, the notes name the file they arise in.
+  if (args.rotated) {
+    if (r.end == scan_end::failed && !reader.failed.empty()) {
+      o.name = reader.failed.c_str();
+      std::snprintf(r.failure, sizeof r.failure, "%s", reader.failure);
+    } else if (reader.current < set.size()) {
+      o.name = set[reader.current].path.c_str();
+      if (r.end_offset >= reader.file_begin)
+        r.end_offset += reader.file_offset - reader.file_begin;
+    }
+  }
   if (r.written == 0 && r.status == 0) {
-    if (seekable) {
+    if (args.rotated) {
+      for (const set_file &f : set)
+        if (o.first < 0 && f.first_time >= 0)
+          o.first = f.first_time;
+      if (!edge_times(in, 0, how, &first_line, &o.last))
+        o.last = r.last_time;
+    } else if (seekable) {
       edge_times(in, origin, how, &o.first, &o.last);
     } else {
       o.first = r.first_time;
@@ -200,6 +260,7 @@ int main(int argc, char **argv) {
   close_log(log, in);
   note_outcome(&args, r, o);
   if (args.verbose)
-    say_done(&args, found, r, sampled ? sample.bytes_read : 0);
+    say_done(o.name != nullptr ? o.name : args.file, &args, found, r,
+             sampled ? sample.bytes_read : 0);
   return r.status;
 }

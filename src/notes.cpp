@@ -179,7 +179,7 @@ bool wants_shape(const run_args *args, const scan_result &r) {
 
 bool note_outcome(const run_args *args, const scan_result &r,
                   const outcome &o) {
-  const char *file = args->file;
+  const char *file = o.name != nullptr ? o.name : args->file;
   if (r.end == scan_end::failed) {
     if (r.failure[0] != '\0')
       report(file, r.failure);

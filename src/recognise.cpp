@@ -121,3 +121,16 @@ choice recognise(const stretch *stretches, std::size_t count,
   }
   return best;
 }
+
+// Under -m without -f, the catalogue's entry that times the most of the
+// sample's lines times the run's; entry 0, the default stamp, needs no
+// FORMAT.
+void choose_format(run_args *args, const log_sample &sample,
+                   int64_t reference) {
+  choice c = recognise(sample.parts, sample.count, reference);
+  if (c.entry == 0)
+    return;
+  compile_shape(c.entry, &args->format);
+  args->format_text = shape_format(c.entry);
+  args->source = format_source::recognised;
+}

@@ -35,6 +35,13 @@ struct choice {
 choice recognise(const stretch *stretches, std::size_t count,
                  int64_t reference);
 
+struct log_sample;
+
+// Under -m without -f, times args's lines by the catalogue's entry that
+// times the most of the sample's lines, year-less stamps placed against
+// reference; entry 0, the default stamp, needs no FORMAT.
+void choose_format(run_args *args, const log_sample &sample, int64_t reference);
+
 // Bytes of a log's head that the choice reads at most.
 constexpr std::size_t head_room = std::size_t{1} << 16;
 

@@ -227,6 +227,12 @@ search_result find_start(FILE *stream, uint64_t target, const timer &how);
 bool edge_times(FILE *stream, uint64_t origin, const timer &how, int64_t *first,
                 int64_t *last);
 
+// The time of the first piece with a time among the lines of a log's first
+// size bytes at text, as how times them; at_end: they are the whole log.
+// -1 when none has one.
+int64_t first_time_in(char *text, std::size_t size, bool at_end,
+                      const timer &how);
+
 // How a scan ended.
 enum class scan_end {
   input_end, // the end of the input
@@ -333,6 +339,7 @@ struct run_args {
   format_source source;
   const char *late_option; // the first option-like argument after END
   bool verbose;            // -v: say what the run understood and did
+  bool rotated;            // -r: FILE with the files rotation made of it
   stamp_format format;     // compiled, when source is not none
 };
 

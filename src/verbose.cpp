@@ -44,8 +44,9 @@ void say_understood(const run_args *args, bool from_file) {
         args->end.rule, shown_second(args->end.value, f).c_str());
 }
 
-void say_done(const run_args *args, const search_result &found,
-              const scan_result &r, uint64_t sampled) {
+void say_done(const char *name, const run_args *args,
+              const search_result &found, const scan_result &r,
+              uint64_t sampled) {
   char why[96];
   switch (r.end) {
   case scan_end::input_end:
@@ -65,7 +66,7 @@ void say_done(const run_args *args, const search_result &found,
   }
   say("stampcut: %s: started at byte %llu after %u probes; read %llu bytes; "
       "wrote %llu %s; ended at %s\n",
-      args->file, static_cast<unsigned long long>(found.start), found.probes,
+      name, static_cast<unsigned long long>(found.start), found.probes,
       static_cast<unsigned long long>(sampled + found.bytes_read +
                                       r.bytes_read),
       static_cast<unsigned long long>(r.written),

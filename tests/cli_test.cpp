@@ -644,7 +644,7 @@ TEST_F(CommandLine, OptionsStandBeforeFile) {
   }
   run_result help = run("--help -x");
   EXPECT_EQ(help.out.substr(0, help.out.find('\n')),
-            "Usage: stampcut [-m] [-f FORMAT] [-v] [--] FILE START [END]");
+            "Usage: stampcut [-m] [-f FORMAT] [-r] [-v] [--] FILE START [END]");
   EXPECT_NE(help.out.find("--format=FORMAT"), std::string::npos);
   EXPECT_EQ(help.status, 0);
 }

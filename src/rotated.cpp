@@ -1,0 +1,292 @@
+// -r, --rotated: FILE with the files log rotation made of it, read as if
+// joined oldest first and read through a pipe. What makes it fast: a file
+// is read beyond its first lines only if the interval can lie in it, and
+// the first file that can is searched as a lone file is.
+#include "rotated.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char *packed_endings[] = {"", ".gz", ".bz2", ".xz", ".zst"};
+
+// Whether text is a run of digits, of count when count is not 0, and then
+// one of the endings a compressed file may have: *after gets where the
+// digits end.
+bool digits_then_ending(const char *text, std::size_t count,
+                        const char **after) {
+  const char *p = text;
+  while (is_digit(*p))
+    ++p;
+  std::size_t n = static_cast<std::size_t>(p - text);
+  if (n == 0 || (count != 0 && n != count))
+    return false;
+  *after = p;
+  for (const char *ending : packed_endings)
+    if (std::strcmp(p, ending) == 0)
+      return true;
+  return false;
+}
+
+// How a name of the folder belongs to the set: its place by name, oldest
+// first (FILE.N by N, highest first; FILE-DATE by its date; FILE last).
+struct name_place {
+  int scheme; // 0: FILE.N, 1: FILE-DATE, 2: FILE
+  uint64_t number;
+  std::string date;
+};
+
+bool place_of(const std::string &base, const char *name, name_place *place) {
+  if (std::strncmp(name, base.c_str(), base.size()) != 0)
+    return false;
+  const char *rest = name + base.size();
+  const char *after;
+  if (*rest == '\0') {
+    *place = {2, 0, ""};
+    return true;
+  }
+  if (*rest == '.' && digits_then_ending(rest + 1, 0, &after)) {
+    *place = {0, std::strtoull(rest + 1, nullptr, 10), ""};
+    return true;
+  }
+  // -YYYYMMDD, -YYYYMMDDHH, -YYYYMMDD-SECONDS.
+  if (*rest != '-')
+    return false;
+  const char *date = rest + 1, *p = date;
+  while (is_digit(*p))
+    ++p;
+  std::size_t n = static_cast<std::size_t>(p - date);
+  bool dated = (n == 8 || n == 10) && digits_then_ending(date, n, &after);
+  if (!dated && n == 8 && *p == '-')
+    dated = digits_then_ending(p + 1, 0, &after);
+  if (!dated)
+    return false;
+  *place = {1, 0, std::string(date, after)};
+  return true;
+}
+
+bool older_by_name(const name_place &a, const name_place &b) {
+  if (a.scheme != b.scheme)
+    return a.scheme < b.scheme;
+  if (a.scheme == 0)
+    return a.number > b.number;
+  return a.date < b.date;
+}
+
+// Opens the compressed bytes of a set's file, or the file itself, ready
+// to be read from offset; nullptr with r->failure said.
+FILE *open_file(set_reader *r, const set_file &f, uint64_t offset) {
+  r->raw = std::fopen(f.path.c_str(), "r");
+  if (r->raw == nullptr) {
+    std::snprintf(r->failure, sizeof r->failure, "%s", std::strerror(errno));
+    return nullptr;
+  }
+  std::setvbuf(r->raw, nullptr, _IONBF, 0);
+  unsigned char magic[magic_room];
+  ssize_t n = pread(fileno(r->raw), magic, sizeof magic, 0);
+  const compression *kind =
+      compression_of(magic, n > 0 ? static_cast<std::size_t>(n) : 0);
+  if (kind != nullptr) {
+    FILE *log = open_decompressed(&r->unpacking, kind, r->raw, nullptr, 0);
+    if (log == nullptr)
+      std::snprintf(r->failure, sizeof r->failure, "%s", r->unpacking.failure);
+    return log;
+  }
+  if (offset != 0 && fseeko(r->raw, static_cast<off_t>(offset), SEEK_SET)) {
+    std::snprintf(r->failure, sizeof r->failure, "%s", std::strerror(errno));
+    return nullptr;
+  }
+  return r->raw;
+}
+
+// Closes the file being read.
+void close_file(set_reader *r) {
+  if (r->log != nullptr && r->log != r->raw)
+    std::fclose(r->log);
+  if (r->raw != nullptr)
+    std::fclose(r->raw);
+  r->log = r->raw = nullptr;
+}
+
+// The set stream's read: the bytes of the file being read, then of the
+// next, never of two at once, so that a file's reference is set before
+// any of its lines is taken.
+ssize_t read_set(void *cookie, char *buf, std::size_t size) {
+  set_reader *r = static_cast<set_reader *>(cookie);
+  for (;;) {
+    if (r->log == nullptr) {
+      if (r->current >= r->files->size())
+        return 0;
+      const set_file &f = (*r->files)[r->current];
+      uint64_t offset = r->given == 0 ? r->offset : 0;
+      r->log = open_file(r, f, offset);
+      if (r->log == nullptr) {
+        r->failed = f.path;
+        errno = EIO;
+        return -1;
+      }
+      if (r->format != nullptr)
+        set_reference(r->format, f.changed);
+      r->file_begin = r->given;
+      r->file_offset = r->log == r->raw ? offset : 0;
+    }
+    std::clearerr(r->log);
+    std::size_t n = std::fread(buf, 1, size, r->log);
+    if (n != 0) {
+      r->given += n;
+      return static_cast<ssize_t>(n);
+    }
+    if (std::ferror(r->log)) {
+      int error = errno;
+      if (error == EINTR)
+        continue;
+      r->failed = (*r->files)[r->current].path;
+      std::snprintf(r->failure, sizeof r->failure, "%s",
+                    r->log != r->raw && r->unpacking.failure[0] != '\0'
+                        ? r->unpacking.failure
+                        : std::strerror(error));
+      errno = EIO;
+      return -1;
+    }
+    close_file(r);
+    ++r->current;
+  }
+}
+
+int close_set(void *cookie) {
+  close_file(static_cast<set_reader *>(cookie));
+  return 0;
+}
+
+} // namespace
+
+bool list_rotated(const char *file, std::vector<set_file> *files) {
+  std::string path = file;
+  std::size_t slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string prefix = slash == std::string::npos ? "" : folder + "/";
+  DIR *dir = opendir(folder.c_str());
+  if (dir == nullptr)
+    return false;
+  std::vector<std::pair<name_place, std::string>> found;
+  while (dirent *e = readdir(dir)) {
+    name_place place;
+    if (place_of(base, e->d_name, &place))
+      found.push_back({place, prefix + e->d_name});
+  }
+  closedir(dir);
+  std::stable_sort(found.begin(), found.end(),
+                   [](const auto &a, const auto &b) {
+                     return older_by_name(a.first, b.first);
+                   });
+  files->clear();
+  for (const auto &f : found) {
+    struct stat st;
+    if (stat(f.second.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+      continue;
+    files->push_back({f.second, static_cast<int64_t>(st.st_mtime), -1, false});
+  }
+  return true;
+}
+
+void order_by_first_lines(std::vector<set_file> *files) {
+  std::vector<set_file> timed;
+  for (const set_file &f : *files)
+    if (f.first_time >= 0)
+      timed.push_back(f);
+  std::stable_sort(timed.begin(), timed.end(),
+                   [](const set_file &a, const set_file &b) {
+                     return a.first_time < b.first_time;
+                   });
+  // The timed files take the places of the timed files, in their order.
+  std::size_t next = 0;
+  for (set_file &f : *files)
+    if (f.first_time >= 0)
+      f = timed[next++];
+}
+
+std::size_t first_to_read(std::vector<set_file> *files, uint64_t start) {
+  std::size_t first = 0;
+  // Invariant: every file before first has a later file whose first timed
+  // line is not later than start.
+  for (std::size_t i = 0; i < files->size(); ++i)
+    if ((*files)[i].first_time >= 0 &&
+        static_cast<uint64_t>((*files)[i].first_time) <= start && i > 0)
+      first = i;
+  for (std::size_t i = 0; i < first; ++i)
+    (*files)[i].skipped = true;
+  return first;
+}
+
+FILE *open_set(set_reader *r, std::vector<set_file> *files, std::size_t first,
+               uint64_t offset, stamp_format *format) {
+  r->files = files;
+  r->current = first;
+  r->offset = offset;
+  r->raw = r->log = nullptr;
+  r->format = format;
+  r->given = r->file_begin = r->file_offset = 0;
+  r->failure[0] = '\0';
+  cookie_io_functions_t io = {read_set, nullptr, nullptr, close_set};
+  FILE *stream = fopencookie(r, "r", io);
+  if (stream != nullptr)
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+  return stream;
+}
+
+bool read_file_head(const std::string &path, log_sample *sample) {
+  set_reader r;
+  set_file f = {path, 0, -1, false};
+  FILE *log = open_file(&r, f, 0);
+  bool read = log != nullptr && read_head(log, sample);
+  if (log != nullptr && log != r.raw)
+    std::fclose(log);
+  if (r.raw != nullptr)
+    std::fclose(r.raw);
+  return read;
+}
+
+void time_set(run_args *args, std::vector<set_file> *files,
+              log_sample *sample) {
+  // The shape is the one recognised in the newest file that has stamps.
+  if (args->how == cutting::lines && args->source == format_source::none)
+    for (std::size_t i = files->size(); i-- > 0;) {
+      const set_file &f = (*files)[i];
+      if (!read_file_head(f.path, sample))
+        continue;
+      choose_format(args, *sample, f.changed);
+      if (args->source != format_source::none ||
+          recognise(sample->parts, sample->count, f.changed).timed > 0)
+        break;
+    }
+  const stamp_format *format = run_format(args);
+  const timer how = {args->how, format};
+  for (set_file &f : *files) {
+    // A file that cannot be read keeps its place by name, and fails the
+    // run when its turn comes, after the records of the files before it.
+    if (!read_file_head(f.path, sample))
+      continue;
+    if (format != nullptr)
+      set_reference(&args->format, f.changed);
+    f.first_time = first_time_in(sample->head, sample->parts[0].size,
+                                 sample->parts[0].at_input_end, how);
+  }
+  order_by_first_lines(files);
+}
+
+bool is_compressed(const set_file &f) {
+  set_reader r;
+  FILE *log = open_file(&r, f, 0);
+  bool packed = log != nullptr && log != r.raw;
+  if (packed)
+    std::fclose(log);
+  if (r.raw != nullptr)
+    std::fclose(r.raw);
+  return packed;
+}

@@ -1,0 +1,72 @@
+// -r, --rotated: a log with the files that log rotation made of it, read
+// as one log, oldest first (rotated.cpp).
+#ifndef STAMPCUT_ROTATED_H
+#define STAMPCUT_ROTATED_H
+
+#include "compressed.h"
+#include "recognise.h"
+
+#include <string>
+#include <vector>
+
+// A file of a rotated set.
+struct set_file {
+  std::string path;
+  int64_t changed;    // its last change: its year rule's reference
+  int64_t first_time; // its first timed line's, -1 when its first lines
+                      // have none
+  bool skipped;       // it holds no line of the interval, and is not read
+};
+
+// Lists file and the files that rotation made of it in its folder
+// (FILE.N and FILE-DATE, each optionally compressed), oldest first by
+// their names. False, with errno set, when the folder cannot be read.
+bool list_rotated(const char *file, std::vector<set_file> *files);
+
+// Puts the files with a first timed line in the order of those lines; the
+// files without one keep their places.
+void order_by_first_lines(std::vector<set_file> *files);
+
+// The first file that can hold a line later than start: the files before
+// it, whose successors' first timed lines are not later than start, are
+// marked skipped.
+std::size_t first_to_read(std::vector<set_file> *files, uint64_t start);
+
+// A set being read as one stream: its files one after the other, each
+// through its decompression when compressed, from the first to read on.
+struct set_reader {
+  std::vector<set_file> *files;
+  std::size_t current; // the file being read, or the next to open
+  uint64_t offset;     // where the first file read is read from
+  FILE *raw, *log;     // the file being read, and what gives its bytes
+  decompression unpacking;
+  stamp_format *format; // its reference follows the file being read
+  uint64_t given;       // bytes the stream has given so far
+  // Where the bytes of the file being read begin in the stream, and at
+  // which of its own offsets.
+  uint64_t file_begin, file_offset;
+  char failure[128]; // why a file failed, which failed names
+  std::string failed;
+};
+
+// Opens a stream of the set's bytes from file first, read from offset on
+// (0 for a compressed file), as a pipe is read; format, when given, takes
+// each file's own reference as that file is read. r must outlive the
+// stream.
+FILE *open_set(set_reader *r, std::vector<set_file> *files, std::size_t first,
+               uint64_t offset, stamp_format *format);
+
+// Reads the first bytes of the file at path for the choice of a stamp
+// shape and its first timed line: decompressed when compressed. False,
+// with errno set, when it cannot be read.
+bool read_file_head(const std::string &path, log_sample *sample);
+
+// Chooses the shape under -m from the newest file that has stamps, times
+// each file's first lines by it, each with its own reference, and orders
+// the set by them. A file that cannot be read keeps its place by name.
+void time_set(run_args *args, std::vector<set_file> *files, log_sample *sample);
+
+// Whether the file is compressed, and so read from its first byte.
+bool is_compressed(const set_file &f);
+
+#endif
