@@ -33,6 +33,10 @@ TEST(Search, WorkedExample) {
     log += stamp(T + i) + " ab\n";
     traced += stamp(T + i) + " ab\n\tat F.java:42)\n";
   }
+  // A probe's read that holds no line end, in the long line, is later than
+  // every bound: the search goes left from it.
+  const std::string long_line = log.substr(0, 48) + stamp(T + 2) +
+                                std::string(20000, 'x') + "\n" + log.substr(72);
   struct {
     const std::string &log;
     cutting how;
@@ -43,6 +47,11 @@ TEST(Search, WorkedExample) {
       {log, cutting::records, T + 4, {120, 60, 90, 90}, 96},
       {log, cutting::records, T + 7, {120, 180, 150, 150}, 168},
       {traced, cutting::lines, T + 4, {195, 97, 146, 146}, 156},
+      {long_line,
+       cutting::records,
+       T + 1,
+       {10118, 5059, 2529, 1264, 632, 316, 158, 79, 39, 48, 19, 19},
+       24},
   };
   for (const auto &c : cases) {
     virtual_file f = file_of(c.log);
