@@ -41,9 +41,20 @@ struct probed {
   bool cut;
 };
 
-// The line at line, parsed from its first byte but timed only when every
-// byte that the scan would time its record by has been read.
+// The first line from line on that has a digit, parsed from its first byte
+// but timed only when every byte that the scan would time its record by has
+// been read. A line without a digit holds no record: the scan passes over
+// it, and so does the probe, which would otherwise take it for a line
+// without a time, later than every bound.
 probed first_line(char *line, char *end, const stamp_format *) {
+  for (;;) {
+    char *lf = find_byte(line, end, '\n');
+    if (find_digit(line, lf) != lf)
+      break;
+    if (lf == end)
+      return {line, -1, true};
+    line = lf + 1;
+  }
   char *stop = find_record_end(line, end);
   char *digit = find_digit(line, stop);
   if (stop == end && end - digit < static_cast<long>(window_size))

@@ -28,10 +28,12 @@ std::string select(const std::string &path, bool search, uint64_t start,
 TEST(Search, WorkedExample) {
   // Ten 24-byte lines, one second apart; then the same, each followed by
   // a 15-byte line without a time, which the probes pass over.
-  std::string log, traced;
+  std::string log, traced, blanked, digitless;
   for (int i = 0; i < 10; ++i) {
     log += stamp(T + i) + " ab\n";
     traced += stamp(T + i) + " ab\n\tat F.java:42)\n";
+    blanked += stamp(T + i) + " ab\n\n";
+    digitless += stamp(T + i) + " ab\nIllegalStateException: boom\n  }\n";
   }
   // A probe's read that holds no line end, in the long line, is later than
   // every bound: the search goes left from it.
@@ -47,6 +49,9 @@ TEST(Search, WorkedExample) {
       {log, cutting::records, T + 4, {120, 60, 90, 90}, 96},
       {log, cutting::records, T + 7, {120, 180, 150, 150}, 168},
       {traced, cutting::lines, T + 4, {195, 97, 146, 146}, 156},
+      // Lines without a digit are passed over: the probes read no more.
+      {blanked, cutting::records, T + 4, {125, 62, 93, 93}, 100},
+      {digitless, cutting::records, T + 4, {280, 140, 210, 210}, 224},
       {long_line,
        cutting::records,
        T + 1,
