@@ -9,6 +9,9 @@
 
 namespace {
 
+// Reads that a probe makes at most, a window each, to find its line.
+constexpr std::size_t probe_reads = 16;
+
 // Reads up to one window at offset into buf, with one pread where the
 // stream has a descriptor, so the stream's position and state are left
 // alone. Returns the number of bytes read, or -1 with *error set.
@@ -95,19 +98,22 @@ int64_t read_date_forwards(FILE *stream, uint64_t offset, cutting how,
   if (first > buf + n)
     return -1;
   probed p = find(first, buf + n, format);
-  if (p.cut) {
-    // The file ends inside the line, which is then no line (the scan never
-    // writes it), or the line goes on past the read and gets one of its
-    // own. Should its text reach past that one too, it has no time here.
-    if (n < static_cast<long>(window_size))
+  // The file ends inside the line, which is then no line (the scan never
+  // writes it), or the line goes on past the read and the probe reads on
+  // from it. Giving up counts as a line later than every bound, which sends
+  // the search left of where it stands: so a probe reads on through the
+  // lines that have no time after a line (a long trace, a run of blank
+  // lines) for up to probe_reads reads. A line whose text reaches past a
+  // whole read has no time here.
+  for (std::size_t reads = 1; p.cut; ++reads) {
+    if (n < static_cast<long>(window_size) || reads == probe_reads ||
+        (reads > 1 && p.line == buf))
       return -1;
     offset += static_cast<uint64_t>(p.line - buf);
     n = read_at(stream, offset, buf, error);
     if (n <= 0)
       return -1;
     p = find(buf, buf + n, format);
-    if (p.cut)
-      return -1;
   }
   if (line != nullptr && p.line != nullptr)
     *line = offset + static_cast<uint64_t>(p.line - buf);

@@ -27,7 +27,8 @@ std::string select(const std::string &path, bool search, uint64_t start,
 
 TEST(Search, WorkedExample) {
   // Ten 24-byte lines, one second apart; then the same, each followed by
-  // a 15-byte line without a time, which the probes pass over.
+  // a 15-byte line without a time, which the probes pass over under -m, and
+  // by lines without a digit, which they pass over in the default mode.
   std::string log, traced, blanked, digitless;
   for (int i = 0; i < 10; ++i) {
     log += stamp(T + i) + " ab\n";
@@ -39,6 +40,12 @@ TEST(Search, WorkedExample) {
   // every bound: the search goes left from it.
   const std::string long_line = log.substr(0, 48) + stamp(T + 2) +
                                 std::string(20000, 'x') + "\n" + log.substr(72);
+  // Under -m a probe in a trace reads on to the trace's end, a window at a
+  // time: the trace goes with a line before the target.
+  std::string long_trace = log.substr(0, 72);
+  for (int i = 0; i < 4000; ++i)
+    long_trace += "\tat F.java:42)\n";
+  long_trace += log.substr(72);
   struct {
     const std::string &log;
     cutting how;
@@ -57,6 +64,12 @@ TEST(Search, WorkedExample) {
        T + 1,
        {10118, 5059, 2529, 1264, 632, 316, 158, 79, 39, 48, 19, 19},
        24},
+      {long_trace,
+       cutting::lines,
+       T + 6,
+       {30120, 38307, 46497, 54687, 45180, 53367, 52710, 56475, 58357, 59298,
+        59769, 60004, 60122, 60122},
+       60144},
   };
   for (const auto &c : cases) {
     virtual_file f = file_of(c.log);
