@@ -211,12 +211,32 @@ step append_record(scan_state *s, std::size_t b, std::size_t e) {
              : step::more;
 }
 
+// The first digit in [p, end), or end, as find_digit finds it. A record
+// most often begins at once, or after the LF of a CR LF; text without a
+// digit (a hole of zero bytes that a copy-truncate leaves, a page of
+// blanks) is passed over 16 bytes at a time.
+inline char *find_record_digit(char *p, char *end) {
+  for (char *plain = p + 2; p < end && p < plain; ++p)
+    if (is_digit(*p))
+      return p;
+  typedef unsigned char bytes16 __attribute__((vector_size(16)));
+  typedef uint64_t words16 __attribute__((vector_size(16)));
+  for (; end - p >= 16; p += 16) {
+    bytes16 v;
+    std::memcpy(&v, p, sizeof v);
+    words16 digits = reinterpret_cast<words16>(v - '0' < 10);
+    if ((digits[0] | digits[1]) != 0)
+      break;
+  }
+  return find_digit(p, end);
+}
+
 // Takes every complete record in the area. On return [pos, fill) holds at
 // most one incomplete record, starting at a digit.
 step take_records(scan_state *s, uint64_t start, uint64_t end) {
   char *limit = s->area + s->fill;
   for (;;) {
-    char *p = find_digit(s->area + s->pos, limit);
+    char *p = find_record_digit(s->area + s->pos, limit);
     char *e = next_end(s, p);
     if (e == limit) {
       s->pos = static_cast<std::size_t>(p - s->area);

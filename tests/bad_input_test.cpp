@@ -58,6 +58,10 @@ TEST_F(BadInput, EveryFileEndsTheRunCleanly) {
   } cases[] = {
       {"empty", "", 0, 0, true},
       {"only zero bytes", std::string(20000, '\0'), 0, 0, true},
+      // A sparse file's hole, passed over many bytes at a time.
+      {"zero bytes before the lines",
+       std::string(100003, '\0') + "\0\0 9"s + std::string(20, '\0') + sorted,
+       T + 1, 0, true},
       {"only LFs", std::string(20000, '\n'), 0, T, true},
       {"only CRs", std::string(20000, '\r'), 0, T, true},
       {"no digit across windows",
