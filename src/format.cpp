@@ -93,11 +93,38 @@ int two_digits(const char *p) {
   return (p[0] - '0') * 10 + (p[1] - '0');
 }
 
+// The steps whose runs a match has read, a bit each.
+typedef uint64_t step_set[format_steps / 64];
+
+bool has_step(const step_set &set, std::size_t i) {
+  return (set[i / 64] >> (i % 64) & 1) != 0;
+}
+
+// Whether step i of a match, at p, would read a run that step i read in a
+// match that then failed: from p the run ends where that one did, and
+// every step after it meets what it met there.
+bool failed_before(const format_runs *runs, std::size_t i, const char *p) {
+  return runs != nullptr && has_step(runs->known, i) && runs->from[i] <= p &&
+         p < runs->to[i];
+}
+
+// Notes in runs, when given, that step i read the run [p, q).
+void note_run(format_runs *runs, step_set &read, std::size_t i, const char *p,
+              const char *q) {
+  if (runs == nullptr)
+    return;
+  runs->from[i] = p;
+  runs->to[i] = q;
+  read[i / 64] |= uint64_t{1} << (i % 64);
+}
+
 // Matches the steps of f from step from on at p. Returns the text after
 // the match, or nullptr. Each step that reads a number names its field,
-// width and range, and one shared tail reads the digits.
-const char *match(const stamp_format *f, std::size_t from, const char *p,
-                  reading *r) {
+// width and range, and one shared tail reads the digits. The steps that
+// read a run of any length (blanks, %Z, %f) note it in runs, and set
+// their bits in read.
+const char *match_steps(const stamp_format *f, std::size_t from, const char *p,
+                        reading *r, format_runs *runs, step_set &read) {
   for (std::size_t i = from; i < f->steps; ++i) {
     op step = static_cast<op>(f->op[i]);
     field into = f_ignored;
@@ -109,9 +136,14 @@ const char *match(const stamp_format *f, std::size_t from, const char *p,
         return nullptr;
       ++p;
       continue;
-    case op_blanks:
+    case op_blanks: {
+      if (failed_before(runs, i, p))
+        return nullptr;
+      const char *run = p;
       p = skip_blanks(p);
+      note_run(runs, read, i, run, p);
       continue;
+    }
     case op_month_abbr:
     case op_month_name:
     case op_weekday: {
@@ -129,12 +161,15 @@ const char *match(const stamp_format *f, std::size_t from, const char *p,
         return nullptr;
       r->zoned = true;
       continue;
-    case op_zone_name:
-      if (!is_letter(*p))
+    case op_zone_name: {
+      if (!is_letter(*p) || failed_before(runs, i, p))
         return nullptr;
+      const char *run = p;
       while (is_letter(*p))
         ++p;
+      note_run(runs, read, i, run, p);
       continue;
+    }
     case op_year:
       into = f_year, least = most = 4, high = 9999;
       break;
@@ -162,13 +197,18 @@ const char *match(const stamp_format *f, std::size_t from, const char *p,
       into = f_epoch, most = 18;
       break;
     case op_digits:
+      if (failed_before(runs, i, p))
+        return nullptr;
       most = INT_MAX;
       break;
     }
+    const char *run = p;
     uint64_t v = 0;
     int n = 0;
     for (; n < most && is_digit(*p); ++n, ++p)
       v = v * 10 + static_cast<uint64_t>(*p - '0');
+    if (step == op_digits)
+      note_run(runs, read, i, run, p);
     if (n < least || v < low || v > high ||
         ((f->arg[i] & whole_run) != 0 && is_digit(*p)))
       return nullptr;
@@ -181,6 +221,20 @@ const char *match(const stamp_format *f, std::size_t from, const char *p,
     r->value[into] = static_cast<int64_t>(v);
   }
   return p;
+}
+
+// match_steps, keeping in runs the runs of a match that fails: from the
+// end of each, the steps after it fail again. A match that succeeds has
+// overwritten the runs its steps read, which are then known no more.
+const char *match(const stamp_format *f, std::size_t from, const char *p,
+                  reading *r, format_runs *runs) {
+  step_set read = {};
+  const char *rest = match_steps(f, from, p, r, runs, read);
+  if (runs != nullptr)
+    for (std::size_t k = 0; k < format_steps / 64; ++k)
+      runs->known[k] = rest == nullptr ? runs->known[k] | read[k]
+                                       : runs->known[k] & ~read[k];
+  return rest;
 }
 
 // Days from 1970-01-01 to the first day of month (1 to 12) of year, in
@@ -479,7 +533,8 @@ void set_reference(stamp_format *f, int64_t reference) {
   f->reference_year = tm.tm_year + 1900;
 }
 
-int64_t format_time(const stamp_format *f, const char *p, date_memo *memo) {
+int64_t format_time(const stamp_format *f, const char *p, date_memo *memo,
+                    format_runs *runs) {
   bool memo_kept = memo != nullptr && f->memo_step < f->steps;
   // The same text up to the seconds reads as the same minute: only the
   // seconds and what follows them are matched again. Seconds that end f
@@ -490,12 +545,12 @@ int64_t format_time(const stamp_format *f, const char *p, date_memo *memo) {
   reading r;
   if (memo_kept && memo->seconds == seconds_read::by_format &&
       same_minute(memo, p) &&
-      match(f, f->memo_step, p + memo->minute_length, &r) != nullptr &&
+      match(f, f->memo_step, p + memo->minute_length, &r, runs) != nullptr &&
       r.value[f_second] >= memo->first_second &&
       r.value[f_second] <= memo->last_second)
     return memo->minute_time + r.value[f_second];
   r = reading{};
-  if (match(f, 0, p, &r) == nullptr)
+  if (match(f, 0, p, &r, runs) == nullptr)
     return -1;
   int64_t first, last;
   t = reading_time(f, r, memo, &first, &last);
@@ -512,7 +567,7 @@ int64_t format_time(const stamp_format *f, const char *p, date_memo *memo) {
 
 bool format_whole(const stamp_format *f, const char *text, int64_t *t) {
   reading r{};
-  const char *rest = match(f, 0, skip_blanks(text), &r);
+  const char *rest = match(f, 0, skip_blanks(text), &r, nullptr);
   if (rest == nullptr || *skip_blanks(rest) != '\0')
     return false;
   int64_t first, last;

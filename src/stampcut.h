@@ -250,9 +250,23 @@ bool compile_format(const char *text, stamp_format *f, char (&why)[why_size]);
 // Sets the time that a reading without a year is placed against.
 void set_reference(stamp_format *f, int64_t reference);
 
+// The runs that the steps of a FORMAT that read any number of bytes
+// (blanks, %Z, %f) read in the matches of one line that then failed, so
+// that the matches at the line's later candidates read no run twice and
+// the work on a line stays linear in its length. Step i's run is
+// [from[i], to[i]) when bit i of known is set; clear known before a line's
+// first candidate.
+struct format_runs {
+  uint64_t known[format_steps / 64];
+  const char *from[format_steps];
+  const char *to[format_steps];
+};
+
 // Time of a match of f at p, in a text that a zero byte ends; -1 when f
-// does not match there or gives a time before 1970.
-int64_t format_time(const stamp_format *f, const char *p, date_memo *memo);
+// does not match there or gives a time before 1970. runs, when given, are
+// those of the candidates of p's line tried before it, and only save work.
+int64_t format_time(const stamp_format *f, const char *p, date_memo *memo,
+                    format_runs *runs = nullptr);
 
 // Whether f matches text whole, blanks around it allowed; *t then gets its
 // time, one before 1970 included (a bound refuses it, where a line passes

@@ -388,6 +388,27 @@ TEST_F(Scan, FormatRules) {
   }
 }
 
+TEST_F(Scan, FormatMatchingIsLinearInALine) {
+  // Each candidate of these lines begins a match that reads a run to the
+  // line's end and fails there: read again from every later candidate, the
+  // work would grow as the square of the line, and take a minute or more.
+  const struct {
+    const char *format;
+    char fill;
+  } cases[] = {{"1%f%m%d", '1'}, {"a%Z%m%d", 'a'}};
+  for (const auto &c : cases) {
+    std::string log;
+    for (int i = 0; i < 3000; ++i)
+      log += std::string(8190, c.fill) + "\n";
+    write("log", log);
+    EXPECT_EQ(shell("timeout 20 " STAMPCUT_BIN " -f '" + std::string(c.format) +
+                    "' log 1 >.out 2>/dev/null"),
+              0)
+        << c.format;
+    EXPECT_EQ(read(".out"), "") << c.format;
+  }
+}
+
 TEST_F(Scan, FormatWithoutAYearTakesTheReferencesYear) {
   const std::string f = "-f '%b %e %T' ";
   // The file's last change is the reference: a December line read in
