@@ -161,6 +161,10 @@ bool write_help() {
                    "                       with the line before it\n"
                    "  -f, --format=FORMAT  find each line's time as FORMAT "
                    "describes it (implies -m)\n"
+                   "  -s, --slack=SECONDS  find every line of the interval in "
+                   "a log whose lines\n"
+                   "                       may be up to SECONDS out of time "
+                   "order\n"
                    "  -h, --help           write this help and exit\n"
                    "      --version        write the version and exit\n"
                    "START and END: seconds since the epoch (START excluded, "
@@ -169,6 +173,15 @@ bool write_help() {
                    "2024-03-01T03:30:00Z,\n"
                    "a text in FORMAT, now, or -N or now-N with s, m, h or d "
                    "(-15m).\n");
+}
+
+// Reads text, decimal digits and nothing else, as a number of seconds.
+bool read_seconds(const char *text, uint64_t *seconds) {
+  if (*text == '\0' || text[std::strspn(text, "0123456789")] != '\0')
+    return false;
+  errno = 0;
+  *seconds = std::strtoull(text, nullptr, 10);
+  return errno == 0;
 }
 
 bool write_version() {
@@ -182,12 +195,14 @@ command read_command_line(int argc, char **argv, run_args *args) {
   static const option options[] = {
       {"multiline", no_argument, nullptr, 'm'},
       {"format", required_argument, nullptr, 'f'},
+      {"slack", required_argument, nullptr, 's'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, version},
       {nullptr, 0, nullptr, 0},
   };
   args->how = cutting::records;
   args->format_text = nullptr;
+  args->slack = 0;
   // "+": options stand before FILE only, and "--" ends them. ":": a
   // missing argument is told apart from an unknown option.
   opterr = 0;
@@ -195,7 +210,7 @@ command read_command_line(int argc, char **argv, run_args *args) {
   for (;;) {
     // The argument being read, to name a long option by what was typed.
     const char *typed = argv[optind > 0 ? optind : 1];
-    int c = getopt_long(argc, argv, "+:mf:h", options, nullptr);
+    int c = getopt_long(argc, argv, "+:mf:s:h", options, nullptr);
     if (c == -1)
       break;
     bool long_option = typed != nullptr && std::strncmp(typed, "--", 2) == 0;
@@ -209,6 +224,15 @@ command read_command_line(int argc, char **argv, run_args *args) {
     case 'f':
       args->how = cutting::lines;
       args->format_text = optarg;
+      break;
+    case 's':
+      if (!read_seconds(optarg, &args->slack)) {
+        char shown[escaped_size];
+        escape(optarg, std::strlen(optarg), shown);
+        say("stampcut: option %s: \"%s\" is not a number of seconds\n",
+            long_option ? name.c_str() : "-s", shown);
+        return command::failed;
+      }
       break;
     case 'h':
       return write_help() ? command::finished : command::failed;

@@ -77,13 +77,18 @@ int main(int argc, char **argv) {
   // is asked for; the scan gathers its output into large writes itself.
   std::setvbuf(in, nullptr, _IONBF, 0);
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  // With slack, a line of the interval may follow lines up to slack seconds
+  // later than it: the search looks for the last line that far before
+  // START, and the scan reads on as far past END.
+  const uint64_t target =
+      args.start.value > args.slack ? args.start.value - args.slack : 0;
   int error;
-  find_start(in, args.start.value, &error, args.how, format);
+  find_start(in, target, &error, args.how, format);
   if (error != 0) {
     report(args.file, std::strerror(error));
     std::fclose(in);
     return -1;
   }
   return scan_records(in, args.file, args.start.value, args.end.value, stdout,
-                      args.how, format);
+                      args.how, format, args.slack);
 }

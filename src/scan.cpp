@@ -69,6 +69,10 @@ struct scan_state {
   date_memo memo;
   const cutter *cut;
   const stamp_format *format; // how lines are timed, or nullptr
+  // The run ends at the first record later than stop (0: none), which is
+  // the end bound widened by the slack: a record written late may follow
+  // records later than the interval.
+  uint64_t stop;
   // Whether the last line with a time was selected, and with it the lines
   // without one that follow it (cutting::lines).
   bool line_selected;
@@ -231,6 +235,18 @@ inline char *find_record_digit(char *p, char *end) {
   return find_digit(p, end);
 }
 
+// Whether a record of time t ends the run.
+inline bool ends_run(const scan_state *s, int64_t t) {
+  return s->stop != 0 && later(t, s->stop);
+}
+
+// Whether a record of time t lies in the interval: later than start and,
+// when end is not 0, not later than end. Without slack every record later
+// than end has ended the run already.
+inline bool in_interval(int64_t t, uint64_t start, uint64_t end) {
+  return later(t, start) && (end == 0 || !later(t, end));
+}
+
 // Takes every complete record in the area. On return [pos, fill) holds at
 // most one incomplete record, starting at a digit.
 step take_records(scan_state *s, uint64_t start, uint64_t end) {
@@ -243,13 +259,13 @@ step take_records(scan_state *s, uint64_t start, uint64_t end) {
       return step::more;
     }
     int64_t t = record_time(p, timed_end(p, e), &s->memo);
-    if (end != 0 && later(t, end))
+    if (ends_run(s, t))
       return t != -1 ? step::done
                      : stop_at(s, s->base + (p - s->area), p,
                                static_cast<std::size_t>(e - p));
     *e = '\n'; // the byte that follows the record in the output
     s->pos = static_cast<std::size_t>(e + 1 - s->area);
-    if (later(t, start) &&
+    if (in_interval(t, start, end) &&
         append_record(s, static_cast<std::size_t>(p - s->area), s->pos) ==
             step::failed)
       return step::failed;
@@ -263,9 +279,9 @@ bool ends_at_line(scan_state *s, int64_t t, uint64_t start, uint64_t end) {
   if (t == -1)
     return false;
   s->timed = true;
-  if (end != 0 && later(t, end))
+  if (ends_run(s, t))
     return true;
-  s->line_selected = later(t, start);
+  s->line_selected = in_interval(t, start, end);
   return false;
 }
 
@@ -470,14 +486,15 @@ step stop_at_long_record(scan_state *s) {
 step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
   char *p = s->area + s->pos;
   int64_t t = record_time(p, timed_end(p, s->area + s->fill), &s->memo);
-  bool stops = end != 0 && later(t, end);
+  bool stops = ends_run(s, t);
   if (stops && t != -1)
     return step::done;
   // The selected text before the record goes out first; the area is then
   // free for the record's own reads.
   if (write_pending(s) == step::failed)
     return step::failed;
-  return stops ? stop_at_long_record(s) : take_whole(s, later(t, start));
+  return stops ? stop_at_long_record(s)
+               : take_whole(s, in_interval(t, start, end));
 }
 
 // A line that fills a whole window, its LF further on, under
@@ -516,7 +533,8 @@ step scan(scan_state *s, uint64_t start, uint64_t end) {
 } // namespace
 
 int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
-                 FILE *out, cutting how, const stamp_format *format) {
+                 FILE *out, cutting how, const stamp_format *format,
+                 uint64_t slack) {
   // Cleared whole, once, so that no byte of the buffer is read before it is
   // written.
   scan_state s{};
@@ -526,6 +544,7 @@ int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
   s.in_pieces = takes_pieces(out);
   s.cut = how == cutting::lines ? &line_cutter : &record_cutter;
   s.format = format;
+  s.stop = end == 0 ? 0 : end > UINT64_MAX - slack ? UINT64_MAX : end + slack;
   // Lines before the first with a time go with none, as if with a line
   // before every time.
   s.line_selected = start == 0;

@@ -311,14 +311,14 @@ uint64_t find_start(FILE *stream, uint64_t target, int *error,
                     cutting how = cutting::records,
                     const stamp_format *format = nullptr);
 
-// Writes to out every record of in later than start, stopping at the first
-// record later than end (when end is not 0); lines are timed with format.
-// Closes in. Returns 0, or -1 after a read or write error. Whatever ends
-// the scan early is said on standard error after the records taken before
-// it are written.
+// Writes to out every record of in later than start and not later than
+// end (when end is not 0), stopping at the first record later than end
+// plus slack; lines are timed with format. Closes in. Returns 0, or -1
+// after a read or write error. Whatever ends the scan early is said on
+// standard error after the records taken before it are written.
 int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
                  FILE *out, cutting how = cutting::records,
-                 const stamp_format *format = nullptr);
+                 const stamp_format *format = nullptr, uint64_t slack = 0);
 
 // Writes all size bytes at data to out, or fails with errno set. Neither a
 // signal nor a descriptor left non-blocking by the parent cuts it short.
@@ -369,7 +369,10 @@ struct run_args {
   cutting how;             // -m, --multiline or -f: lines
   const char *format_text; // -f: the FORMAT as typed, or nullptr
   const char *late_option; // the first option-like argument after END
-  stamp_format format;     // compiled, when format_text is given
+  // -s, --slack: how far out of time order the log's lines may be, in
+  // seconds; 0 for a log in order.
+  uint64_t slack;
+  stamp_format format; // compiled, when format_text is given
 };
 
 // What the command line asks for.

@@ -678,6 +678,10 @@ TEST_F(CommandLine, TimesReadAsTheLogsStampsAre) {
   const int64_t n = std::time(nullptr);
   const std::string recent = lines({n - 86460, n - 86340, n - 7260, n - 7140,
                                     n - 960, n - 840, n - 150, n - 30, n + 60});
+  // A line a second late: only with slack is it found, past the line after
+  // the interval.
+  const std::string late = lines({T + 1, T + 3, T + 2, T + 4});
+  const std::string second_2 = "2024-03-01T12:00:02 2024-03-01T12:00:03";
   const struct {
     std::string options, input, bounds, want;
   } cases[] = {
@@ -693,6 +697,10 @@ TEST_F(CommandLine, TimesReadAsTheLogsStampsAre) {
       {"", recent, "now-1d -2h", lines({n - 86340, n - 7260})},
       {"-m", recent, "-15m now-90s", lines({n - 840, n - 150})},
       {"", recent, "-90s now", lines({n - 30})},
+      {"", late, second_2, ""},
+      {"-s 1", late, second_2, lines({T + 2})},
+      {"-m --slack=1", late, second_2, lines({T + 2})},
+      {"-s1 -f %FT%T", late, second_2, lines({T + 2})},
   };
   for (const auto &c : cases) {
     write("log", c.input);
@@ -719,6 +727,10 @@ TEST_F(CommandLine, FailuresExit255) {
       {"--multiline=1 missing 0",
        "stampcut: option --multiline takes no argument\n"},
       {"-f", "stampcut: option -f needs an argument\n"},
+      {"-s 1x missing 0",
+       "stampcut: option -s: \"1x\" is not a number of seconds\n"},
+      {"--slack=-1 missing 0",
+       "stampcut: option --slack: \"-1\" is not a number of seconds\n"},
       {"--format", "stampcut: option --format needs an argument\n"},
       {"-f '%F %k' missing 0",
        "stampcut: FORMAT \"%F %k\": unknown directive %k\n"},

@@ -405,6 +405,53 @@ TEST_F(SearchProperty, FormatsAsTheirTimesAndTheRules) {
   }
 }
 
+TEST_F(SearchProperty, SlackFindsEveryLineOfANearlySortedLog) {
+  std::mt19937_64 rng(20261208);
+  for (int file = 0; file < 12; ++file) {
+    // Each line is stamped by a clock that never goes back, some up to
+    // slack seconds late; some are followed by a trace without a digit,
+    // which goes with its line under -m and holds no record otherwise.
+    const int64_t slack = 1 + static_cast<int64_t>(rng() % 5);
+    std::vector<int64_t> times;
+    std::vector<std::string> line, trace;
+    std::string log;
+    for (int64_t i = 0, clock = T; i < 3000; ++i) {
+      clock += rng() % 3 == 0 ? 1 : 0;
+      const uint64_t most = rng() % 4 == 0 ? static_cast<uint64_t>(slack) : 0;
+      const int64_t lag = static_cast<int64_t>(rng() % (most + 1));
+      times.push_back(clock - lag);
+      line.push_back(stamp(clock - lag) + " " + std::string(rng() % 60, 'a') +
+                     "\n");
+      trace.push_back(rng() % 8 == 0 ? "  at Foo.bar(Foo.java)\n" : "");
+      log += line.back() + trace.back();
+    }
+    write("log", log);
+    for (int q = 0; q < 3; ++q) {
+      const uint64_t start = times[rng() % times.size()] + rng() % 3 - 1;
+      const uint64_t end = q == 0 ? 0 : start + 1 + rng() % 20;
+      std::string records, lines;
+      for (std::size_t k = 0; k < times.size(); ++k)
+        if (later(times[k], start) && (end == 0 || !later(times[k], end))) {
+          records += line[k];
+          lines += line[k] + trace[k];
+        }
+      const std::string bounds =
+          " " + std::to_string(start) + " " + std::to_string(end);
+      for (const auto &[mode, want] :
+           {std::pair{"", records}, std::pair{"-m ", lines},
+            std::pair{"-f %FT%T ", lines}})
+        for (const std::string from : {"log", "/dev/stdin"}) {
+          run_result r =
+              run("-s " + std::to_string(slack) + " " + mode + from + bounds,
+                  from == "log" ? "" : "cat log");
+          ASSERT_EQ(r.out, want) << "file " << file << ", " << mode << from
+                                 << bounds << ", slack " << slack;
+          EXPECT_EQ(r.err, "");
+        }
+    }
+  }
+}
+
 TEST_F(SearchProperty, LinesAsTheScanFromTheFirstByteAndTheRules) {
   std::mt19937_64 rng(20261207);
   for (int file = 0; file < 200; ++file) {
