@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <new>
 #include <string>
@@ -73,6 +74,16 @@ struct scan_state {
   // the end bound widened by the slack: a record written late may follow
   // records later than the interval.
   uint64_t stop;
+  uint64_t slack;
+  // The order of the timed records met: the latest time so far and the
+  // offset of its first record; the first record found earlier than the
+  // latest before it by more than the slack, with that latest and its
+  // offset; and the largest such step back (0: none).
+  int64_t latest;
+  uint64_t latest_at;
+  int64_t late_time, late_after;
+  uint64_t late_after_at;
+  int64_t largest_step;
   // Whether the last line with a time was selected, and with it the lines
   // without one that follow it (cutting::lines).
   bool line_selected;
@@ -235,6 +246,58 @@ inline char *find_record_digit(char *p, char *end) {
   return find_digit(p, end);
 }
 
+// Notes a record of time t at p in the order of those met: a record that
+// lies further back than the slack from one met before it is where lines
+// of the interval may have been missed, by the search or by the end.
+inline void check_order(scan_state *s, int64_t t, const char *p) {
+  if (t < 0)
+    return;
+  if (t > s->latest) {
+    s->latest = t;
+    s->latest_at = s->base + static_cast<uint64_t>(p - s->area);
+    return;
+  }
+  int64_t step = s->latest - t;
+  if (static_cast<uint64_t>(step) <= s->slack || step <= s->largest_step)
+    return;
+  if (s->largest_step == 0) {
+    s->late_time = t;
+    s->late_after = s->latest;
+    s->late_after_at = s->latest_at;
+  }
+  s->largest_step = step;
+}
+
+// The clock reading of time t as TZ's standard time, as stamps and dates
+// given as bounds are read: 2024-03-01T00:00:02.
+void shown_reading(int64_t t, char (&text)[32]) {
+  std::time_t clock = static_cast<std::time_t>(t);
+  std::tm tm{};
+  gmtime_r(&clock, &tm);
+  clock_reading c = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                     tm.tm_hour,        tm.tm_min,     tm.tm_sec};
+  int64_t local = standard_time(c, nullptr);
+  clock = static_cast<std::time_t>(local != -1 ? t + (t - local) : t);
+  gmtime_r(&clock, &tm);
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
+}
+
+// Says, once the records are written, where the log was found out of
+// order by more than the slack, and the slack that would have covered
+// every step back met.
+void note_disorder(const scan_state *s) {
+  if (s->largest_step == 0)
+    return;
+  char late[32], after[32];
+  shown_reading(s->late_time, late);
+  shown_reading(s->late_after, after);
+  say("stampcut: %s: not in time order: a line at %s follows one at %s "
+      "(byte %llu): lines of the interval may be missed; --slack %lld reads "
+      "past the edges\n",
+      s->name, late, after, static_cast<unsigned long long>(s->late_after_at),
+      static_cast<long long>(s->largest_step));
+}
+
 // Whether a record of time t ends the run.
 inline bool ends_run(const scan_state *s, int64_t t) {
   return s->stop != 0 && later(t, s->stop);
@@ -259,6 +322,7 @@ step take_records(scan_state *s, uint64_t start, uint64_t end) {
       return step::more;
     }
     int64_t t = record_time(p, timed_end(p, e), &s->memo);
+    check_order(s, t, p);
     if (ends_run(s, t))
       return t != -1 ? step::done
                      : stop_at(s, s->base + (p - s->area), p,
@@ -300,6 +364,7 @@ step take_lines(scan_state *s, uint64_t start, uint64_t end) {
     int64_t t = memo_time(&s->memo, p);
     if (t == -1)
       t = line_time(p, e, s->format, &s->memo);
+    check_order(s, t, p);
     if (ends_at_line(s, t, start, end))
       return step::done;
     s->pos = static_cast<std::size_t>(e + 1 - s->area);
@@ -486,6 +551,7 @@ step stop_at_long_record(scan_state *s) {
 step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
   char *p = s->area + s->pos;
   int64_t t = record_time(p, timed_end(p, s->area + s->fill), &s->memo);
+  check_order(s, t, p);
   bool stops = ends_run(s, t);
   if (stops && t != -1)
     return step::done;
@@ -502,8 +568,9 @@ step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
 // the line it goes with is selected.
 step take_long_line(scan_state *s, uint64_t start, uint64_t end) {
   char *p = s->area + s->pos;
-  if (ends_at_line(s, line_time(p, s->area + s->fill, s->format, &s->memo),
-                   start, end))
+  int64_t t = line_time(p, s->area + s->fill, s->format, &s->memo);
+  check_order(s, t, p);
+  if (ends_at_line(s, t, start, end))
     return step::done;
   if (write_pending(s) == step::failed)
     return step::failed;
@@ -545,6 +612,8 @@ int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
   s.cut = how == cutting::lines ? &line_cutter : &record_cutter;
   s.format = format;
   s.stop = end == 0 ? 0 : end > UINT64_MAX - slack ? UINT64_MAX : end + slack;
+  s.slack = slack;
+  s.latest = -1;
   // Lines before the first with a time go with none, as if with a line
   // before every time.
   s.line_selected = start == 0;
@@ -571,5 +640,6 @@ int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
   }
   if (s.said[0] != '\0')
     report(name, s.said);
+  note_disorder(&s);
   return r == step::failed || s.out_failed ? -1 : 0;
 }

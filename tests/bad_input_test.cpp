@@ -15,17 +15,24 @@ constexpr int64_t T = 1709294400; // 2024-03-01T12:00:00Z
 
 // What the scan prints reading content from its first byte, modelled
 // plainly: records from a digit to an LF or CR, an unterminated one never.
-// *stop gets the offset of a record without a time that ended the run.
+// *stop gets the offset of a record without a time that ended the run;
+// *back is set when a record taken is earlier than one before it.
 std::string reference_scan(const std::string &content, uint64_t start,
-                           uint64_t end, std::size_t *stop = nullptr) {
+                           uint64_t end, std::size_t *stop = nullptr,
+                           bool *back = nullptr) {
   std::string out;
+  int64_t latest = -1;
   for (std::size_t at = 0;;) {
     std::size_t p = content.find_first_of("0123456789", at);
     std::size_t e = content.find_first_of("\r\n", p);
     if (p == std::string::npos || e == std::string::npos)
       return out;
     std::string record = content.substr(p, e - p);
-    uint64_t t = static_cast<uint64_t>(parse_date(record.c_str()));
+    int64_t time = parse_date(record.c_str());
+    if (back != nullptr && time >= 0 && time < latest)
+      *back = true;
+    latest = std::max(latest, time);
+    uint64_t t = static_cast<uint64_t>(time);
     if (end != 0 && t > end) {
       if (stop != nullptr && t == UINT64_MAX)
         *stop = p;
@@ -97,7 +104,9 @@ TEST_F(BadInput, EveryFileEndsTheRunCleanly) {
     const std::string bounds =
         std::to_string(c.start) + " " + std::to_string(c.end);
     std::size_t stop = std::string::npos;
-    const std::string want = reference_scan(c.content, c.start, c.end, &stop);
+    bool back = false;
+    const std::string want =
+        reference_scan(c.content, c.start, c.end, &stop, &back);
     // A run stopped by a record without a time says where, once.
     auto note = [stop](const std::string &name) {
       return stop == std::string::npos
@@ -112,8 +121,12 @@ TEST_F(BadInput, EveryFileEndsTheRunCleanly) {
     EXPECT_EQ(piped.err.substr(0, note("/dev/stdin").size()),
               note("/dev/stdin"))
         << c.what;
+    // So is a step back in time, after it.
     EXPECT_EQ(std::count(piped.err.begin(), piped.err.end(), '\n'),
-              stop == std::string::npos ? 0 : 1)
+              (stop == std::string::npos ? 0 : 1) + (back ? 1 : 0))
+        << c.what;
+    EXPECT_EQ(piped.err.find(": not in time order: ") != std::string::npos,
+              back)
         << c.what;
     run_result searched = run("f " + bounds);
     EXPECT_EQ(searched.status, 0) << c.what;

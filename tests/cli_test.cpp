@@ -133,6 +133,44 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
   }
 }
 
+TEST_F(Scan, SaysOnceWhereTheLogIsOutOfOrder) {
+  const std::string log = lines({T + 1, T + 5, T + 2, T + 4, T + 9, T + 1});
+  // The second step back is a line longer than a read.
+  const std::string long_late = lines({T + 1, T + 5, T + 4}) + stamp(T + 1) +
+                                std::string(200000, 'x') + "\n";
+  const auto note = [](const std::string &name, int late, int after, int at,
+                       int slack) {
+    return "stampcut: " + name + ": not in time order: a line at " +
+           stamp(T + late).substr(0, 19) + " follows one at " +
+           stamp(T + after).substr(0, 19) + " (byte " + std::to_string(at) +
+           "): lines of the interval may be missed; --slack " +
+           std::to_string(slack) + " reads past the edges\n";
+  };
+  const struct {
+    std::string input, slack;
+    int late, after, at, largest; // the note's; no note when largest is 0
+  } cases[] = {
+      {log, "", 2, 5, 38, 8},
+      {log, "-s 3 ", 1, 9, 152, 8},
+      {log, "-s 8 ", 0, 0, 0, 0},
+      {long_late, "-s 1 ", 1, 5, 38, 4},
+  };
+  for (const auto &c : cases) {
+    write("log", c.input);
+    for (const std::string mode : {"", "-m ", "-f %FT%T "})
+      for (const std::string from : {"log", "/dev/stdin"}) {
+        run_result r =
+            run(c.slack + mode + from + " 0", from == "log" ? "" : "cat log");
+        EXPECT_EQ(r.out, c.input) << c.slack << mode << from;
+        EXPECT_EQ(r.err, c.largest == 0
+                             ? ""
+                             : note(from, c.late, c.after, c.at, c.largest))
+            << c.slack << mode << from;
+        EXPECT_EQ(r.status, 0);
+      }
+  }
+}
+
 // Lines of many lengths, so that records straddle every refill.
 std::string varied_log(int count, const char *eol) {
   std::string s;
