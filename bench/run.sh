@@ -322,6 +322,26 @@ done
 target "narrow query -m with traces, x without" \
   "$(ratio "$work/narrow-traced.csv" 1 2)" 2
 
+# A hole of zero bytes before the lines, as a copy-truncate leaves when the
+# writer lacks O_APPEND: every probe in it finds no line end, the scan
+# starts at the first byte, and passes over the hole many bytes at a time
+# in the default mode, and as one long line under -m.
+hole=$work/hole-4g
+if [ ! -s "$hole" ]; then
+  truncate -s 4G "$hole.part"
+  cat "$small" >>"$hole.part"
+  mv "$hole.part" "$hole"
+fi
+middle_minute "$small"
+echo "== narrow query past a sparse 4 GiB hole, warm: the minute ${minute%:}" \
+  "of the 1 MiB log after it (median of $runs runs, ratio to -m)"
+bench -N --warmup 1 --runs "$runs" --output=pipe --export-csv "$work/hole.csv" \
+  -n "stampcut -m $(basename "$hole") $lo $hi" "$bin -m $hole $lo $hi" \
+  -n "stampcut $(basename "$hole") $lo $hi" "$bin $hole $lo $hi"
+medians "$work/hole.csv"
+target "narrow query past a hole, x -m" "$(ratio "$work/hole.csv" 1 2)" 2
+middle_minute "$log"
+
 echo "== narrow query, cold: bytes the device delivered (largest of 3 runs)"
 delivered=0
 for _ in 1 2 3; do

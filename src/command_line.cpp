@@ -27,7 +27,8 @@ bool write_out(const char *text) {
 // with too few operands names numbers only, and no option.
 bool write_help() {
   return write_out(
-      "Usage: stampcut [-m] [-f FORMAT] [-r] [-v] [--] FILE START [END]\n"
+      "Usage: stampcut [-m] [-f FORMAT] [-s SECONDS] [-r] [-v] [--] FILE START "
+      "[END]\n"
       "       stampcut -h | --help | --version\n"
       "Print the lines of the time-ordered log FILE (-: standard input) from "
       "START\n"
@@ -39,6 +40,9 @@ bool write_help() {
       "                       the line before it\n"
       "  -f, --format=FORMAT  find each line's time as FORMAT describes it "
       "(implies -m)\n"
+      "  -s, --slack=SECONDS  find every line of the interval in a log whose "
+      "lines\n"
+      "                       may be up to SECONDS out of time order\n"
       "  -r, --rotated        read FILE with FILE.1, FILE.2.gz ... as one log, "
       "oldest\n"
       "                       first\n"
@@ -55,6 +59,15 @@ bool write_help() {
       "included). See stampcut(1).\n");
 }
 
+// Reads text, decimal digits and nothing else, as a number of seconds.
+bool read_seconds(const char *text, uint64_t *seconds) {
+  if (*text == '\0' || text[std::strspn(text, "0123456789")] != '\0')
+    return false;
+  errno = 0;
+  *seconds = std::strtoull(text, nullptr, 10);
+  return errno == 0;
+}
+
 bool write_version() {
   return write_out("stampcut " STAMPCUT_VERSION "\n");
 }
@@ -68,6 +81,7 @@ command read_command_line(int argc, char **argv, run_args *args) {
       {"verbose", no_argument, nullptr, 'v'},
       {"rotated", no_argument, nullptr, 'r'},
       {"format", required_argument, nullptr, 'f'},
+      {"slack", required_argument, nullptr, 's'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, version},
       {nullptr, 0, nullptr, 0},
@@ -77,6 +91,7 @@ command read_command_line(int argc, char **argv, run_args *args) {
   args->source = format_source::none;
   args->verbose = false;
   args->rotated = false;
+  args->slack = 0;
   // "+": options stand before FILE only, and "--" ends them. ":": a
   // missing argument is told apart from an unknown option.
   opterr = 0;
@@ -84,7 +99,7 @@ command read_command_line(int argc, char **argv, run_args *args) {
   for (;;) {
     // The argument being read, to name a long option by what was typed.
     const char *typed = argv[optind > 0 ? optind : 1];
-    int c = getopt_long(argc, argv, "+:mvrf:h", options, nullptr);
+    int c = getopt_long(argc, argv, "+:mvrf:s:h", options, nullptr);
     if (c == -1)
       break;
     bool long_option = typed != nullptr && std::strncmp(typed, "--", 2) == 0;
@@ -105,6 +120,15 @@ command read_command_line(int argc, char **argv, run_args *args) {
       break;
     case 'r':
       args->rotated = true;
+      break;
+    case 's':
+      if (!read_seconds(optarg, &args->slack)) {
+        char shown[escaped_size];
+        escape(optarg, std::strlen(optarg), shown);
+        say("stampcut: option %s: \"%s\" is not a number of seconds\n",
+            long_option ? name.c_str() : "-s", shown);
+        return command::failed;
+      }
       break;
     case 'h':
       return write_help() ? command::finished : command::failed;

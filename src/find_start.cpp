@@ -11,6 +11,9 @@
 
 namespace {
 
+// Reads that a probe makes at most, a window each, to find its line.
+constexpr std::size_t probe_reads = 16;
+
 // Reads up to one window at offset into buf, with one pread where the
 // stream has a descriptor, so the stream's position and state are left
 // alone. Returns the number of bytes read, or -1 with *error set.
@@ -43,10 +46,20 @@ struct probed {
   bool cut;
 };
 
-// The line at line, parsed from its first byte but timed only when every
-// byte that the scan would time its record by has been read. at_end: the
-// read ends the file.
+// The first line from line on that has a digit, parsed from its first byte
+// but timed only when every byte that the scan would time its record by has
+// been read. A line without a digit holds no record: the scan passes over
+// it, and so does the probe, which would otherwise take it for a line
+// without a time, later than every bound.
 probed first_line(char *line, char *end, const timer &, bool) {
+  for (;;) {
+    char *lf = find_byte(line, end, '\n');
+    if (find_digit(line, lf) != lf)
+      break;
+    if (lf == end)
+      return {line, -1, true};
+    line = lf + 1;
+  }
   char *stop = find_record_end(line, end);
   char *digit = find_digit(line, stop);
   if (stop == end && end - digit < static_cast<long>(window_size))
@@ -76,7 +89,7 @@ probed first_timed_line(char *line, char *end, const timer &how, bool at_end) {
 }
 
 // What a probe reads: its bytes, and how many of them the file gave.
-struct probe_reads {
+struct probe_count {
   unsigned reads;
   uint64_t bytes;
 };
@@ -86,7 +99,7 @@ struct probe_reads {
 // gets the offset of the line it reports. A read that fails sets *error to
 // its errno value.
 int64_t read_date_forwards(FILE *stream, uint64_t offset, const timer &how,
-                           uint64_t *line, int *error, probe_reads *count) {
+                           uint64_t *line, int *error, probe_count *count) {
   probed (*find)(char *, char *, const timer &, bool) =
       how.how == cutting::lines ? first_timed_line : first_line;
   char buf[window_size + 1] = {};
@@ -100,11 +113,16 @@ int64_t read_date_forwards(FILE *stream, uint64_t offset, const timer &how,
   if (first > buf + n)
     return -1;
   probed p = find(first, buf + n, how, at_end);
-  if (p.cut) {
-    // The file ends inside the record, which is then none (the scan never
-    // writes it), or the line goes on past the read and gets one of its
-    // own. Should its text reach past that one too, it has no time here.
-    if (at_end)
+  // The file ends inside the line, which is then no line (the scan never
+  // writes it), or the line goes on past the read and the probe reads on
+  // from it. Giving up counts as a line later than every bound, which sends
+  // the search left of where it stands: so a probe reads on through the
+  // lines that have no time after a line (a long trace, a run of blank
+  // lines) for up to probe_reads reads. A line whose text reaches past a
+  // whole read has no time here.
+  for (std::size_t reads = 1; p.cut; ++reads) {
+    if (n < static_cast<long>(window_size) || reads == probe_reads ||
+        (reads > 1 && p.line == buf))
       return -1;
     offset += static_cast<uint64_t>(p.line - buf);
     n = read_at(stream, offset, buf, error);
@@ -113,8 +131,6 @@ int64_t read_date_forwards(FILE *stream, uint64_t offset, const timer &how,
       return -1;
     count->bytes += static_cast<uint64_t>(n);
     p = find(buf, buf + n, how, n < static_cast<long>(window_size));
-    if (p.cut)
-      return -1;
   }
   if (line != nullptr && p.line != nullptr)
     *line = offset + static_cast<uint64_t>(p.line - buf);
@@ -124,7 +140,7 @@ int64_t read_date_forwards(FILE *stream, uint64_t offset, const timer &how,
 // Bisection over [lo, hi): an offset after which the line a probe reports
 // is at or before target, or lo. Stops at the first failed read (*error).
 uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target,
-                     const timer &how, int *error, probe_reads *count) {
+                     const timer &how, int *error, probe_count *count) {
   // Invariant: lo is the first offset or a probe whose line is at or before
   // target; every probe at or after hi gave a line later than target or none.
   for (;;) {
@@ -184,7 +200,7 @@ int64_t edge_time_in(char *buf, long n, bool whole_first, bool at_end,
 
 search_result find_start(FILE *stream, uint64_t target, const timer &how) {
   search_result r = {0, 0, 0, 0};
-  probe_reads count = {0, 0};
+  probe_count count = {0, 0};
   // The log begins where the stream stands: the first byte of a file just
   // opened, or what a caller left unread of standard input.
   off_t here = ftello(stream);

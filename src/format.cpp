@@ -101,13 +101,40 @@ bool is_field(unsigned char step) {
   return step != op_literal && step != op_blanks;
 }
 
+// The steps whose runs a match has read, a bit each.
+typedef uint64_t step_set[format_steps / 64];
+
+bool has_step(const step_set &set, std::size_t i) {
+  return (set[i / 64] >> (i % 64) & 1) != 0;
+}
+
+// Whether step i of a match, at p, would read a run that step i read in a
+// match that then failed: from p the run ends where that one did, and
+// every step after it meets what it met there.
+bool failed_before(const format_runs *runs, std::size_t i, const char *p) {
+  return runs != nullptr && has_step(runs->known, i) && runs->from[i] <= p &&
+         p < runs->to[i];
+}
+
+// Notes in runs, when given, that step i read the run [p, q).
+void note_run(format_runs *runs, step_set &read, std::size_t i, const char *p,
+              const char *q) {
+  if (runs == nullptr)
+    return;
+  runs->from[i] = p;
+  runs->to[i] = q;
+  read[i / 64] |= uint64_t{1} << (i % 64);
+}
+
 // Matches the steps of f from step from on at p. Returns the text after
 // the match, or nullptr. Each step that reads a number names its field,
-// width and range, and one shared tail reads the digits. With prefix, the
-// match also ends after the first field at which only blanks are left of
-// the text.
-const char *match(const stamp_format *f, std::size_t from, const char *p,
-                  reading *r, bool prefix = false) {
+// width and range, and one shared tail reads the digits. The steps that
+// read a run of any length (blanks, %Z, %f) note it in runs, and set
+// their bits in read. With prefix, the match also ends after the first
+// field at which only blanks are left of the text.
+const char *match_steps(const stamp_format *f, std::size_t from, const char *p,
+                        reading *r, format_runs *runs, step_set &read,
+                        bool prefix) {
   for (std::size_t i = from; i < f->steps; ++i) {
     if (prefix && i > from && is_field(f->op[i - 1]) && *skip_blanks(p) == '\0')
       return p;
@@ -121,9 +148,14 @@ const char *match(const stamp_format *f, std::size_t from, const char *p,
         return nullptr;
       ++p;
       continue;
-    case op_blanks:
+    case op_blanks: {
+      if (failed_before(runs, i, p))
+        return nullptr;
+      const char *run = p;
       p = skip_blanks(p);
+      note_run(runs, read, i, run, p);
       continue;
+    }
     case op_month_abbr:
     case op_month_name:
     case op_weekday: {
@@ -141,12 +173,15 @@ const char *match(const stamp_format *f, std::size_t from, const char *p,
         return nullptr;
       r->zoned = !f->zone_ignored;
       continue;
-    case op_zone_name:
-      if (!is_letter(*p))
+    case op_zone_name: {
+      if (!is_letter(*p) || failed_before(runs, i, p))
         return nullptr;
+      const char *run = p;
       while (is_letter(*p))
         ++p;
+      note_run(runs, read, i, run, p);
       continue;
+    }
     case op_year:
       into = f_year, least = most = 4, high = 9999;
       break;
@@ -174,13 +209,18 @@ const char *match(const stamp_format *f, std::size_t from, const char *p,
       into = f_epoch, least = f->epoch_least, most = f->epoch_most;
       break;
     case op_digits:
+      if (failed_before(runs, i, p))
+        return nullptr;
       most = INT_MAX;
       break;
     }
+    const char *run = p;
     uint64_t v = 0;
     int n = 0;
     for (; n < most && is_digit(*p); ++n, ++p)
       v = v * 10 + static_cast<uint64_t>(*p - '0');
+    if (step == op_digits)
+      note_run(runs, read, i, run, p);
     if (n < least || v < low || v > high ||
         ((f->arg[i] & whole_run) != 0 && is_digit(*p)))
       return nullptr;
@@ -193,6 +233,20 @@ const char *match(const stamp_format *f, std::size_t from, const char *p,
     r->value[into] = static_cast<int64_t>(v);
   }
   return p;
+}
+
+// match_steps, keeping in runs the runs of a match that fails: from the
+// end of each, the steps after it fail again. A match that succeeds has
+// overwritten the runs its steps read, which are then known no more.
+const char *match(const stamp_format *f, std::size_t from, const char *p,
+                  reading *r, format_runs *runs, bool prefix = false) {
+  step_set read = {};
+  const char *rest = match_steps(f, from, p, r, runs, read, prefix);
+  if (runs != nullptr)
+    for (std::size_t k = 0; k < format_steps / 64; ++k)
+      runs->known[k] = rest == nullptr ? runs->known[k] | read[k]
+                                       : runs->known[k] & ~read[k];
+  return rest;
 }
 
 // Days from 1970-01-01 to the first day of month (1 to 12) of year, in
@@ -493,7 +547,8 @@ void set_reference(stamp_format *f, int64_t reference) {
   f->reference_year = tm.tm_year + 1900;
 }
 
-int64_t format_time(const stamp_format *f, const char *p, date_memo *memo) {
+int64_t format_time(const stamp_format *f, const char *p, date_memo *memo,
+                    format_runs *runs) {
   bool memo_kept = memo != nullptr && f->memo_step < f->steps;
   // The same text up to the seconds reads as the same minute: only the
   // seconds and what follows them are matched again. Seconds that end f
@@ -504,12 +559,12 @@ int64_t format_time(const stamp_format *f, const char *p, date_memo *memo) {
   reading r;
   if (memo_kept && memo->seconds == seconds_read::by_format &&
       same_minute(memo, p) &&
-      match(f, f->memo_step, p + memo->minute_length, &r) != nullptr &&
+      match(f, f->memo_step, p + memo->minute_length, &r, runs) != nullptr &&
       r.value[f_second] >= memo->first_second &&
       r.value[f_second] <= memo->last_second)
     return memo->minute_time + r.value[f_second];
   r = reading{};
-  if (match(f, 0, p, &r) == nullptr)
+  if (match(f, 0, p, &r, runs) == nullptr)
     return -1;
   int64_t first, last;
   t = reading_time(f, r, memo, &first, &last);
@@ -526,7 +581,7 @@ int64_t format_time(const stamp_format *f, const char *p, date_memo *memo) {
 
 bool format_whole(const stamp_format *f, const char *text, int64_t *t) {
   reading r{};
-  const char *rest = match(f, 0, skip_blanks(text), &r);
+  const char *rest = match(f, 0, skip_blanks(text), &r, nullptr);
   if (rest == nullptr || *skip_blanks(rest) != '\0')
     return false;
   int64_t first, last;
@@ -540,7 +595,7 @@ bool format_prefix(const stamp_format *f, const char *text, int64_t *t) {
   reading r{};
   r.value[f_month] = r.value[f_day] = 1;
   r.value[f_year] = -1;
-  const char *rest = match(f, 0, skip_blanks(text), &r, true);
+  const char *rest = match(f, 0, skip_blanks(text), &r, nullptr, true);
   if (rest == nullptr || *skip_blanks(rest) != '\0' ||
       rest == skip_blanks(text))
     return false;

@@ -24,13 +24,15 @@ int64_t stamp_time(char *line, char *reach, date_memo *memo) {
 // of an anchored format, those before reach of any other.
 int64_t formatted_time(char *line, char *reach, char *cut,
                        const stamp_format *f, date_memo *memo) {
+  format_runs runs;
+  std::memset(runs.known, 0, sizeof runs.known);
   if (f->anchored) {
     const char first = static_cast<char>(f->arg[0]);
     for (char *p = line; p < cut; ++p) {
       p = find_byte(p, cut, first);
       if (p == cut)
         break;
-      int64_t t = format_time(f, p, memo);
+      int64_t t = format_time(f, p, memo, &runs);
       if (t != -1)
         return t;
     }
@@ -42,7 +44,7 @@ int64_t formatted_time(char *line, char *reach, char *cut,
     if (!f->begins[c] ||
         (p > line && f->blocks[static_cast<unsigned char>(p[-1])]))
       continue;
-    int64_t t = format_time(f, p, memo);
+    int64_t t = format_time(f, p, memo, &runs);
     if (t != -1)
       return t;
   }

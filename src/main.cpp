@@ -174,12 +174,17 @@ int main(int argc, char **argv) {
   if (args.verbose)
     say_understood(&args, seekable);
   const timer how = {args.how, format};
+  // With slack, a line of the interval may follow lines up to slack seconds
+  // later than it: the search looks for the last line that far before
+  // START, and the scan reads on as far past END.
+  const uint64_t target =
+      args.start.value > args.slack ? args.start.value - args.slack : 0;
   set_reader reader;
   search_result found = {0, 0, 0, 0};
   if (args.rotated) {
     // The first file that can hold the interval is searched as a lone
     // file is, unless compressed; the set is read on from there.
-    std::size_t first = first_to_read(&set, args.start.value);
+    std::size_t first = first_to_read(&set, target);
     if (args.verbose)
       for (const set_file &f : set)
         say("stampcut: -r: %s%s\n", f.path.c_str(),
@@ -190,7 +195,7 @@ int main(int argc, char **argv) {
         std::setvbuf(file, nullptr, _IONBF, 0);
         if (format != nullptr)
           set_reference(&args.format, set[first].changed);
-        found = find_start(file, args.start.value, how);
+        found = find_start(file, target, how);
         std::fclose(file);
       }
       if (file == nullptr || found.error != 0) {
@@ -211,7 +216,7 @@ int main(int argc, char **argv) {
     seekable = false;
     sampled = true;
   } else {
-    found = find_start(log, args.start.value, how);
+    found = find_start(log, target, how);
   }
   if (found.error != 0) {
     report(args.file, std::strerror(found.error));
@@ -220,8 +225,9 @@ int main(int argc, char **argv) {
   }
   o.first = o.last = -1;
   const char *head = seekable ? nullptr : sample.head;
-  scan_result r = scan_records(log, args.start.value, args.end.value, stdout,
-                               how, head, seekable ? 0 : sample.parts[0].size);
+  scan_result r =
+      scan_records(log, args.start.value, args.end.value, stdout, how, head,
+                   seekable ? 0 : sample.parts[0].size, args.slack);
   // The decompression says why it failed better than the read that it
   // made fail.
   if (log != in && r.end == scan_end::failed && unpacking.failure[0] != '\0')

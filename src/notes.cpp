@@ -185,6 +185,18 @@ bool note_outcome(const run_args *args, const scan_result &r,
       report(file, r.failure);
     return true;
   }
+  // Where the log steps back further than the slack, lines of the interval
+  // may lie before the start or past the end: the slack that covers every
+  // step back met.
+  bool disorder = r.largest_step != 0;
+  if (disorder)
+    say("stampcut: %s: not in time order: a line at %s follows one at %s "
+        "(byte %llu): lines of the interval may be missed; --slack %lld "
+        "reads past the edges\n",
+        file, reading_of(r.late_time, run_format(args)).text,
+        reading_of(r.late_after, run_format(args)).text,
+        static_cast<unsigned long long>(r.late_after_at),
+        static_cast<long long>(r.largest_step));
   std::string m = read_by_m(args, o.shape_recognised);
   if (r.end == scan_end::stopped) {
     say("stampcut: %s: stopped at a line without a timestamp, byte %llu: %s "
@@ -192,14 +204,14 @@ bool note_outcome(const run_args *args, const scan_result &r,
         file, static_cast<unsigned long long>(r.end_offset), r.text, m.c_str());
     return true;
   }
-  bool said = false;
+  bool said = disorder;
   if (r.unterminated) {
     say("stampcut: %s: the last line has no line end and is not written: %s "
         "(see -m)\n",
         file, r.text);
     said = true;
   }
-  if (r.cut > 0 && r.timed == 0) {
+  if (r.cut > 0 && r.timed == 0 && !disorder) {
     say("stampcut: %s: no line has a timestamp stampcut reads%s\n", file,
         args->how == cutting::lines ? " (see -f)" : m.c_str());
     return true;

@@ -70,6 +70,14 @@ struct scan_state {
   date_memo memo;
   const cutter *cut;
   timer how;
+  // The run ends at the first piece later than stop (0: none), which is
+  // the end bound widened by the slack: a line written late may follow
+  // lines later than the interval.
+  uint64_t stop;
+  uint64_t slack;
+  // The latest time met so far, and the offset of its first piece.
+  int64_t latest;
+  uint64_t latest_at;
   // Whether the last line with a time was selected, and with it the lines
   // without one that follow it (cutting::lines).
   bool line_selected;
@@ -138,8 +146,11 @@ step file_changed(scan_state *s) {
   return fail_with(s, "file changed while being read");
 }
 
-// Counts a piece the scan cut, of time t, among what it met.
-void met(scan_state *s, int64_t t) {
+// Counts a piece the scan cut at p, of time t, among what it met, and
+// notes it in the order of those met: a piece that lies further back than
+// the slack from one met before it is where lines of the interval may have
+// been missed, by the search or by the end.
+void met(scan_state *s, int64_t t, const char *p) {
   scan_result &r = s->result;
   ++r.cut;
   r.timed += t != -1 ? 1 : 0;
@@ -148,6 +159,52 @@ void met(scan_state *s, int64_t t) {
   if (r.first_time < 0)
     r.first_time = t;
   r.last_time = t;
+  if (t > s->latest) {
+    s->latest = t;
+    s->latest_at = s->base + static_cast<uint64_t>(p - s->area);
+    return;
+  }
+  int64_t step = s->latest - t;
+  if (static_cast<uint64_t>(step) <= s->slack || step <= r.largest_step)
+    return;
+  if (r.largest_step == 0) {
+    r.late_time = t;
+    r.late_after = s->latest;
+    r.late_after_at = s->latest_at;
+  }
+  r.largest_step = step;
+}
+
+// Whether a piece of time t ends the run.
+inline bool ends_run(const scan_state *s, int64_t t) {
+  return s->stop != 0 && later(t, s->stop);
+}
+
+// Whether a piece of time t lies in the interval: later than start and,
+// when end is not 0, not later than end. Without slack every piece later
+// than end has ended the run already.
+inline bool in_interval(int64_t t, uint64_t start, uint64_t end) {
+  return later(t, start) && (end == 0 || !later(t, end));
+}
+
+// The first digit in [p, end), or end, as find_digit finds it. A record
+// most often begins at once, or after the LF of a CR LF; text without a
+// digit (a hole of zero bytes that a copy-truncate leaves, a page of
+// blanks) is passed over 16 bytes at a time.
+inline char *find_record_digit(char *p, char *end) {
+  for (char *plain = p + 2; p < end && p < plain; ++p)
+    if (is_digit(*p))
+      return p;
+  typedef unsigned char bytes16 __attribute__((vector_size(16)));
+  typedef uint64_t words16 __attribute__((vector_size(16)));
+  for (; end - p >= 16; p += 16) {
+    bytes16 v;
+    std::memcpy(&v, p, sizeof v);
+    words16 digits = reinterpret_cast<words16>(v - '0' < 10);
+    if ((digits[0] | digits[1]) != 0)
+      break;
+  }
+  return find_digit(p, end);
 }
 
 // The run ends at the piece at the file's byte offset, later than END.
@@ -215,21 +272,21 @@ step append_record(scan_state *s, std::size_t b, std::size_t e) {
 step take_records(scan_state *s, uint64_t start, uint64_t end) {
   char *limit = s->area + s->fill;
   for (;;) {
-    char *p = find_digit(s->area + s->pos, limit);
+    char *p = find_record_digit(s->area + s->pos, limit);
     char *e = next_end(s, p);
     if (e == limit) {
       s->pos = static_cast<std::size_t>(p - s->area);
       return step::more;
     }
     int64_t t = record_time(p, e, &s->memo);
-    met(s, t);
-    if (end != 0 && later(t, end))
+    met(s, t, p);
+    if (ends_run(s, t))
       return t != -1 ? past_end(s, s->base + (p - s->area))
                      : stop_at(s, s->base + (p - s->area), p,
                                static_cast<std::size_t>(e - p));
     *e = '\n'; // the byte that follows the record in the output
     s->pos = static_cast<std::size_t>(e + 1 - s->area);
-    if (later(t, start) &&
+    if (in_interval(t, start, end) &&
         append_record(s, static_cast<std::size_t>(p - s->area), s->pos) ==
             step::failed)
       return step::failed;
@@ -239,13 +296,14 @@ step take_records(scan_state *s, uint64_t start, uint64_t end) {
 // Notes whether a line of time t is selected, and with it the lines
 // without a time after it; or says that it ends the run. A line without a
 // time (-1) goes with the line before it and never ends the run.
-bool ends_at_line(scan_state *s, int64_t t, uint64_t start, uint64_t end) {
-  met(s, t);
+bool ends_at_line(scan_state *s, int64_t t, const char *p, uint64_t start,
+                  uint64_t end) {
+  met(s, t, p);
   if (t == -1)
     return false;
-  if (end != 0 && later(t, end))
+  if (ends_run(s, t))
     return true;
-  s->line_selected = later(t, start);
+  s->line_selected = in_interval(t, start, end);
   return false;
 }
 
@@ -258,7 +316,7 @@ step take_lines(scan_state *s, uint64_t start, uint64_t end) {
     char *e = next_end(s, p);
     if (e == limit)
       return step::more;
-    if (ends_at_line(s, piece_time(s->how, p, e, &s->memo), start, end))
+    if (ends_at_line(s, piece_time(s->how, p, e, &s->memo), p, start, end))
       return past_end(s, s->base + (p - s->area));
     s->pos = static_cast<std::size_t>(e + 1 - s->area);
     if (s->line_selected &&
@@ -455,8 +513,8 @@ step stop_at_long_record(scan_state *s) {
 step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
   char *p = s->area + s->pos;
   int64_t t = record_time(p, s->area + s->fill, &s->memo);
-  met(s, t);
-  bool stops = end != 0 && later(t, end);
+  met(s, t, p);
+  bool stops = ends_run(s, t);
   if (stops && t != -1)
     return past_end(s, s->base + s->pos);
   // The selected text before the record goes out first; the area is then
@@ -467,11 +525,11 @@ step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
     return stop_at_long_record(s);
   char head[60];
   std::memcpy(head, p, sizeof head);
-  step r = take_whole(s, later(t, start));
+  step r = take_whole(s, in_interval(t, start, end));
   // The input ended inside the record: it is none, but would have been
   // written.
   if (r == step::done && s->result.end == scan_end::input_end &&
-      later(t, start)) {
+      in_interval(t, start, end)) {
     escape(head, sizeof head, s->result.text);
     s->result.unterminated = true;
   }
@@ -483,8 +541,8 @@ step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
 // the line it goes with is selected.
 step take_long_line(scan_state *s, uint64_t start, uint64_t end) {
   char *p = s->area + s->pos;
-  if (ends_at_line(s, piece_time(s->how, p, s->area + s->fill, &s->memo), start,
-                   end))
+  if (ends_at_line(s, piece_time(s->how, p, s->area + s->fill, &s->memo), p,
+                   start, end))
     return past_end(s, s->base + s->pos);
   if (write_pending(s) == step::failed)
     return step::failed;
@@ -497,7 +555,7 @@ step take_last_line(scan_state *s, uint64_t start, uint64_t end) {
   if (s->pos == s->fill)
     return step::done;
   char *p = s->area + s->pos, *e = s->area + s->fill;
-  if (ends_at_line(s, piece_time(s->how, p, e, &s->memo), start, end))
+  if (ends_at_line(s, piece_time(s->how, p, e, &s->memo), p, start, end))
     return past_end(s, s->base + s->pos);
   // The byte past the data is the area's own: the memo's room.
   *e = '\n';
@@ -516,7 +574,7 @@ step take_last_record(scan_state *s, uint64_t start, uint64_t end) {
     return step::done;
   char *p = s->area + s->pos;
   int64_t t = record_time(p, s->area + s->fill, &s->memo);
-  if (later(t, start) && !(end != 0 && later(t, end))) {
+  if (in_interval(t, start, end)) {
     escape(p, s->fill - s->pos, s->result.text);
     s->result.unterminated = true;
   }
@@ -552,7 +610,7 @@ step scan(scan_state *s, uint64_t start, uint64_t end) {
 
 scan_result scan_records(FILE *in, uint64_t start, uint64_t end, FILE *out,
                          const timer &how, const char *head,
-                         std::size_t head_size) {
+                         std::size_t head_size, uint64_t slack) {
   // Cleared whole, once, so that no byte of the buffer is read before it is
   // written.
   scan_state s{};
@@ -561,6 +619,9 @@ scan_result scan_records(FILE *in, uint64_t start, uint64_t end, FILE *out,
   s.in_pieces = takes_pieces(out);
   s.cut = how.how == cutting::lines ? &line_cutter : &record_cutter;
   s.how = how;
+  s.slack = slack;
+  s.stop = end == 0 ? 0 : end > UINT64_MAX - slack ? UINT64_MAX : end + slack;
+  s.latest = -1;
   s.result.first_time = s.result.last_time = -1;
   // Lines before the first with a time go with none, as if with a line
   // before every time.

@@ -167,9 +167,23 @@ bool compile_format(const char *text, stamp_format *f, char (&why)[why_size]);
 // Sets the time that a reading without a year is placed against.
 void set_reference(stamp_format *f, int64_t reference);
 
+// The runs that the steps of a FORMAT that read any number of bytes
+// (blanks, %Z, %f) read in the matches of one line that then failed, so
+// that the matches at the line's later candidates read no run twice and
+// the work on a line stays linear in its length. Step i's run is
+// [from[i], to[i]) when bit i of known is set; clear known before a line's
+// first candidate.
+struct format_runs {
+  uint64_t known[format_steps / 64];
+  const char *from[format_steps];
+  const char *to[format_steps];
+};
+
 // Time of a match of f at p, in a text that a zero byte ends; -1 when f
-// does not match there or gives a time before 1970.
-int64_t format_time(const stamp_format *f, const char *p, date_memo *memo);
+// does not match there or gives a time before 1970. runs, when given, are
+// those of the candidates of p's line tried before it, and only save work.
+int64_t format_time(const stamp_format *f, const char *p, date_memo *memo,
+                    format_runs *runs = nullptr);
 
 // Whether f matches text whole, blanks around it allowed; *t then gets its
 // time, one before 1970 included (a bound refuses it, where a line passes
@@ -257,16 +271,23 @@ struct scan_result {
   char text[escaped_size];
   bool unterminated;
   char failure[128]; // why the input failed, or empty
+  // The first piece found earlier than one met before it by more than the
+  // slack, that piece's time and its offset, and the largest such step
+  // back (0: none).
+  int64_t late_time, late_after;
+  uint64_t late_after_at;
+  int64_t largest_step;
 };
 
-// Writes to out every piece of in later than start, stopping at the first
-// later than end (when end is not 0), as how cuts and times them; the
-// head_size bytes at head, when given, are what was read of in already.
+// Writes to out every piece of in later than start and not later than end
+// (when end is not 0), stopping at the first later than end plus slack, as
+// how cuts and times them; the head_size bytes at head, when given, are
+// what was read of in already.
 // Pieces taken before the scan ends are written before it
 // returns; what to say about the input is left to the caller.
 scan_result scan_records(FILE *in, uint64_t start, uint64_t end, FILE *out,
                          const timer &how, const char *head = nullptr,
-                         std::size_t head_size = 0);
+                         std::size_t head_size = 0, uint64_t slack = 0);
 
 // Writes all size bytes at data to out, or fails with errno set. Neither a
 // signal nor a descriptor left non-blocking by the parent cuts it short.
@@ -340,7 +361,10 @@ struct run_args {
   const char *late_option; // the first option-like argument after END
   bool verbose;            // -v: say what the run understood and did
   bool rotated;            // -r: FILE with the files rotation made of it
-  stamp_format format;     // compiled, when source is not none
+  // -s, --slack: how far out of time order the log's lines may be, in
+  // seconds; 0 for a log in order.
+  uint64_t slack;
+  stamp_format format; // compiled, when source is not none
 };
 
 // The FORMAT that times the run's lines, or nullptr for the default stamp.

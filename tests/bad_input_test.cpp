@@ -15,17 +15,24 @@ constexpr int64_t T = 1709294400; // 2024-03-01T12:00:00Z
 
 // What the scan prints reading content from its first byte, modelled
 // plainly: records from a digit to an LF or CR, an unterminated one never.
-// *stop gets the offset of a record without a time that ended the run.
+// *stop gets the offset of a record without a time that ended the run;
+// *back is set when a record taken is earlier than one before it.
 std::string reference_scan(const std::string &content, uint64_t start,
-                           uint64_t end, std::size_t *stop = nullptr) {
+                           uint64_t end, std::size_t *stop = nullptr,
+                           bool *back = nullptr) {
   std::string out;
+  int64_t latest = -1;
   for (std::size_t at = 0;;) {
     std::size_t p = content.find_first_of("0123456789", at);
     std::size_t e = content.find_first_of("\r\n", p);
     if (p == std::string::npos || e == std::string::npos)
       return out;
     std::string record = content.substr(p, e - p);
-    uint64_t t = static_cast<uint64_t>(parse_date(record.c_str()));
+    int64_t time = parse_date(record.c_str());
+    if (back != nullptr && time >= 0 && time < latest)
+      *back = true;
+    latest = std::max(latest, time);
+    uint64_t t = static_cast<uint64_t>(time);
     if (end != 0 && t > end) {
       if (stop != nullptr && t == UINT64_MAX)
         *stop = p;
@@ -58,6 +65,10 @@ TEST_F(BadInput, EveryFileEndsTheRunCleanly) {
   } cases[] = {
       {"empty", "", 0, 0, true},
       {"only zero bytes", std::string(20000, '\0'), 0, 0, true},
+      // A sparse file's hole, passed over many bytes at a time.
+      {"zero bytes before the lines",
+       std::string(100003, '\0') + "\0\0 9"s + std::string(20, '\0') + sorted,
+       T + 1, 0, true},
       {"only LFs", std::string(20000, '\n'), 0, T, true},
       {"only CRs", std::string(20000, '\r'), 0, T, true},
       {"no digit across windows",
@@ -93,7 +104,9 @@ TEST_F(BadInput, EveryFileEndsTheRunCleanly) {
     const std::string bounds =
         std::to_string(c.start) + " " + std::to_string(c.end);
     std::size_t stop = std::string::npos;
-    const std::string want = reference_scan(c.content, c.start, c.end, &stop);
+    bool back = false;
+    const std::string want =
+        reference_scan(c.content, c.start, c.end, &stop, &back);
     // A run stopped by a record without a time says where, once.
     auto note = [stop](const std::string &name) {
       return stop == std::string::npos
@@ -109,12 +122,17 @@ TEST_F(BadInput, EveryFileEndsTheRunCleanly) {
               note("/dev/stdin"))
         << c.what;
     // Else only the notes on what the output cannot show: a last record
-    // without a terminator, no time at all, an empty interval.
+    // without a terminator, no time at all, an empty interval; and a step
+    // back in time.
     if (stop != std::string::npos)
-      EXPECT_EQ(std::count(piped.err.begin(), piped.err.end(), '\n'), 1)
+      EXPECT_EQ(std::count(piped.err.begin(), piped.err.end(), '\n'),
+                1 + (back ? 1 : 0))
           << c.what;
     else
       EXPECT_EQ(piped.err.find("stopped at"), std::string::npos) << c.what;
+    EXPECT_EQ(piped.err.find(": not in time order: ") != std::string::npos,
+              back)
+        << c.what;
     run_result searched = run("f " + bounds);
     EXPECT_EQ(searched.status, 0) << c.what;
     if (c.sorted) {

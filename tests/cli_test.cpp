@@ -150,6 +150,44 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
   }
 }
 
+TEST_F(Scan, SaysOnceWhereTheLogIsOutOfOrder) {
+  const std::string log = lines({T + 1, T + 5, T + 2, T + 4, T + 9, T + 1});
+  // The second step back is a line longer than a read.
+  const std::string long_late = lines({T + 1, T + 5, T + 4}) + stamp(T + 1) +
+                                std::string(200000, 'x') + "\n";
+  const auto note = [](const std::string &name, int late, int after, int at,
+                       int slack) {
+    return "stampcut: " + name + ": not in time order: a line at " +
+           stamp(T + late).substr(0, 19) + " follows one at " +
+           stamp(T + after).substr(0, 19) + " (byte " + std::to_string(at) +
+           "): lines of the interval may be missed; --slack " +
+           std::to_string(slack) + " reads past the edges\n";
+  };
+  const struct {
+    std::string input, slack;
+    int late, after, at, largest; // the note's; no note when largest is 0
+  } cases[] = {
+      {log, "", 2, 5, 38, 8},
+      {log, "-s 3 ", 1, 9, 152, 8},
+      {log, "-s 8 ", 0, 0, 0, 0},
+      {long_late, "-s 1 ", 1, 5, 38, 4},
+  };
+  for (const auto &c : cases) {
+    write("log", c.input);
+    for (const std::string mode : {"", "-m ", "-f %FT%T "})
+      for (const std::string from : {"log", "/dev/stdin"}) {
+        run_result r =
+            run(c.slack + mode + from + " 0", from == "log" ? "" : "cat log");
+        EXPECT_EQ(r.out, c.input) << c.slack << mode << from;
+        EXPECT_EQ(r.err, c.largest == 0
+                             ? ""
+                             : note(from, c.late, c.after, c.at, c.largest))
+            << c.slack << mode << from;
+        EXPECT_EQ(r.status, 0);
+      }
+  }
+}
+
 // Lines of many lengths, so that records straddle every refill.
 std::string varied_log(int count, const char *eol) {
   std::string s;
@@ -223,6 +261,10 @@ TEST_F(Scan, CompressedLogsAreReadInProcess) {
   for (int i = 0; i < 3000; ++i)
     log += lines({T + i / 10});
   write("log", log);
+  std::string later;
+  for (int i = 0; i < 300; ++i)
+    later += lines({T + 400 + i});
+  write("later", later);
   const std::string bounds =
       std::to_string(T + 10) + " " + std::to_string(T + 20);
   const std::string want =
@@ -241,7 +283,8 @@ TEST_F(Scan, CompressedLogsAreReadInProcess) {
     const std::string f = std::string("log.") + k.ext;
     ASSERT_EQ(shell(std::string(k.tool) + " -c log >" + f), 0);
     // Members or frames one after another are read in turn.
-    shell("cat " + f + " " + f + " >two; head -c $(($(wc -c <" + f +
+    ASSERT_EQ(shell(std::string(k.tool) + " -c later >later." + k.ext), 0);
+    shell("cat " + f + " later." + k.ext + " >two; head -c $(($(wc -c <" + f +
           ") / 2)) " + f + " >cut");
     const struct {
       std::string args, feed, out, err;
@@ -250,7 +293,7 @@ TEST_F(Scan, CompressedLogsAreReadInProcess) {
         {f + " " + bounds, "", want, "", 0},
         {"-m - " + bounds + " <" + f, "", want, "", 0},
         {"-f '%FT%T' - " + bounds, "cat " + f, want, "", 0},
-        {"two 0", "", log + log, "", 0},
+        {"two 0", "", log + later, "", 0},
         {"cut 0", "", "",
          "stampcut: cut: truncated " + std::string(k.name) + " data\n", 255},
     };
@@ -474,6 +517,27 @@ TEST_F(Scan, FormatRules) {
   }
 }
 
+TEST_F(Scan, FormatMatchingIsLinearInALine) {
+  // Each candidate of these lines begins a match that reads a run to the
+  // line's end and fails there: read again from every later candidate, the
+  // work would grow as the square of the line, and take a minute or more.
+  const struct {
+    const char *format;
+    char fill;
+  } cases[] = {{"1%f%m%d", '1'}, {"a%Z%m%d", 'a'}};
+  for (const auto &c : cases) {
+    std::string log;
+    for (int i = 0; i < 3000; ++i)
+      log += std::string(8190, c.fill) + "\n";
+    write("log", log);
+    EXPECT_EQ(shell("timeout 20 " STAMPCUT_BIN " -f '" + std::string(c.format) +
+                    "' log 1 >.out 2>/dev/null"),
+              0)
+        << c.format;
+    EXPECT_EQ(read(".out"), "") << c.format;
+  }
+}
+
 TEST_F(Scan, FormatWithoutAYearTakesTheReferencesYear) {
   const std::string f = "-f '%b %e %T' ";
   // The file's last change is the reference: a December line read in
@@ -644,7 +708,8 @@ TEST_F(CommandLine, OptionsStandBeforeFile) {
   }
   run_result help = run("--help -x");
   EXPECT_EQ(help.out.substr(0, help.out.find('\n')),
-            "Usage: stampcut [-m] [-f FORMAT] [-r] [-v] [--] FILE START [END]");
+            "Usage: stampcut [-m] [-f FORMAT] [-s SECONDS] [-r] [-v] [--] FILE "
+            "START [END]");
   EXPECT_NE(help.out.find("--format=FORMAT"), std::string::npos);
   EXPECT_EQ(help.status, 0);
 }
@@ -830,6 +895,10 @@ TEST_F(CommandLine, TimesReadAsTheLogsStampsAre) {
   const int64_t n = std::time(nullptr);
   const std::string recent = lines({n - 86460, n - 86340, n - 7260, n - 7140,
                                     n - 960, n - 840, n - 150, n - 30, n + 60});
+  // A line a second late: only with slack is it found, past the line after
+  // the interval.
+  const std::string late = lines({T + 1, T + 3, T + 2, T + 4});
+  const std::string second_2 = "2024-03-01T12:00:02 2024-03-01T12:00:03";
   const struct {
     std::string options, input, bounds, want;
   } cases[] = {
@@ -845,6 +914,10 @@ TEST_F(CommandLine, TimesReadAsTheLogsStampsAre) {
       {"", recent, "now-1d -2h", lines({n - 86340, n - 7260})},
       {"-m", recent, "-15m now-90s", lines({n - 840, n - 150})},
       {"", recent, "-90s now", lines({n - 30})},
+      {"", late, second_2, ""},
+      {"-s 1", late, second_2, lines({T + 2})},
+      {"-m --slack=1", late, second_2, lines({T + 2})},
+      {"-s1 -f %FT%T", late, second_2, lines({T + 2})},
   };
   for (const auto &c : cases) {
     write("log", c.input);
@@ -852,7 +925,12 @@ TEST_F(CommandLine, TimesReadAsTheLogsStampsAre) {
       run_result r = run(c.options + " " + from + " " + c.bounds,
                          from == "log" ? "" : "cat log");
       EXPECT_EQ(r.out, c.want) << c.options << " " << from << " " << c.bounds;
-      EXPECT_EQ(r.err, "") << c.options << " " << from << " " << c.bounds;
+      // Nothing out: the note says where the lines lie.
+      EXPECT_EQ(r.err.substr(0, c.want.empty() ? 41 + from.size() : 0),
+                c.want.empty()
+                    ? "stampcut: " + from + ": nothing lies in the interval:"
+                    : "")
+          << c.options << " " << from << " " << c.bounds;
     }
   }
 }
@@ -871,6 +949,10 @@ TEST_F(CommandLine, FailuresExit255) {
       {"--multiline=1 missing 0",
        "stampcut: option --multiline takes no argument\n"},
       {"-f", "stampcut: option -f needs an argument\n"},
+      {"-s 1x missing 0",
+       "stampcut: option -s: \"1x\" is not a number of seconds\n"},
+      {"--slack=-1 missing 0",
+       "stampcut: option --slack: \"-1\" is not a number of seconds\n"},
       {"--format", "stampcut: option --format needs an argument\n"},
       {"-f '%F %k' missing 0",
        "stampcut: FORMAT \"%F %k\": unknown directive %k\n"},

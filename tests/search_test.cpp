@@ -27,12 +27,25 @@ std::string select(const std::string &path, bool search, uint64_t start,
 
 TEST(Search, WorkedExample) {
   // Ten 24-byte lines, one second apart; then the same, each followed by
-  // a 15-byte line without a time, which the probes pass over.
-  std::string log, traced;
+  // a 15-byte line without a time, which the probes pass over under -m, and
+  // by lines without a digit, which they pass over in the default mode.
+  std::string log, traced, blanked, digitless;
   for (int i = 0; i < 10; ++i) {
     log += stamp(T + i) + " ab\n";
     traced += stamp(T + i) + " ab\n\tat F.java:42)\n";
+    blanked += stamp(T + i) + " ab\n\n";
+    digitless += stamp(T + i) + " ab\nIllegalStateException: boom\n  }\n";
   }
+  // A probe's read that holds no line end, in the long line, is later than
+  // every bound: the search goes left from it.
+  const std::string long_line = log.substr(0, 48) + stamp(T + 2) +
+                                std::string(20000, 'x') + "\n" + log.substr(72);
+  // Under -m a probe in a trace reads on to the trace's end, a window at a
+  // time: the trace goes with a line before the target.
+  std::string long_trace = log.substr(0, 72);
+  for (int i = 0; i < 4000; ++i)
+    long_trace += "\tat F.java:42)\n";
+  long_trace += log.substr(72);
   struct {
     const std::string &log;
     cutting how;
@@ -43,6 +56,20 @@ TEST(Search, WorkedExample) {
       {log, cutting::records, T + 4, {120, 60, 90, 90}, 96},
       {log, cutting::records, T + 7, {120, 180, 150, 150}, 168},
       {traced, cutting::lines, T + 4, {195, 97, 146, 146}, 156},
+      // Lines without a digit are passed over: the probes read no more.
+      {blanked, cutting::records, T + 4, {125, 62, 93, 93}, 100},
+      {digitless, cutting::records, T + 4, {280, 140, 210, 210}, 224},
+      {long_line,
+       cutting::records,
+       T + 1,
+       {10118, 5059, 2529, 1264, 632, 316, 158, 79, 39, 48, 19, 19},
+       24},
+      {long_trace,
+       cutting::lines,
+       T + 6,
+       {30120, 38307, 46497, 54687, 45180, 53367, 52710, 56475, 58357, 59298,
+        59769, 60004, 60122, 60122},
+       60144},
   };
   for (const auto &c : cases) {
     virtual_file f = file_of(c.log);
@@ -99,12 +126,13 @@ TEST(Search, ReadErrorsEndTheRun) {
     const std::string &content;
     uint64_t fail_at, start;
     bool search;
-    std::string out;
+    std::string out, err;
   } cases[] = {
-      {"a probe", log, 30000, 0, true, ""},
-      {"the scan", log, 24 * 1000 + 5, 0, false, log.substr(0, 24 * 1000)},
+      {"a probe", log, 30000, 0, true, "", ""},
+      {"the scan", log, 24 * 1000 + 5, 0, false, log.substr(0, 24 * 1000),
+       "stampcut: log: Input/output error\n"},
       {"the skip to a long record's end", passed, 30000, T + 2, false,
-       lines({T + 3})},
+       lines({T + 3}), "stampcut: log: Input/output error\n"},
   };
   for (const auto &c : cases) {
     virtual_file f = file_of(c.content);
@@ -119,9 +147,7 @@ TEST(Search, ReadErrorsEndTheRun) {
     testing::internal::CaptureStderr();
     int status = error != 0 ? (std::fclose(in), -1)
                             : scan_from(in, "log", c.start, 0, out);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              c.search ? "" : "stampcut: log: Input/output error\n")
-        << c.what;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.what;
     std::fclose(out);
     EXPECT_EQ(std::string(data, size), c.out) << c.what;
     std::free(data);
@@ -380,6 +406,53 @@ TEST_F(SearchProperty, FormatsAsTheirTimesAndTheRules) {
         continue;
       ASSERT_EQ(shell("cat log | " + run + "- " + bounds + " >out"), 0);
       EXPECT_EQ(read("out"), want) << s.what << ", file " << file << ", pipe";
+    }
+  }
+}
+
+TEST_F(SearchProperty, SlackFindsEveryLineOfANearlySortedLog) {
+  std::mt19937_64 rng(20261208);
+  for (int file = 0; file < 12; ++file) {
+    // Each line is stamped by a clock that never goes back, some up to
+    // slack seconds late; some are followed by a trace without a digit,
+    // which goes with its line under -m and holds no record otherwise.
+    const int64_t slack = 1 + static_cast<int64_t>(rng() % 5);
+    std::vector<int64_t> times;
+    std::vector<std::string> line, trace;
+    std::string log;
+    for (int64_t i = 0, clock = T; i < 3000; ++i) {
+      clock += rng() % 3 == 0 ? 1 : 0;
+      const uint64_t most = rng() % 4 == 0 ? static_cast<uint64_t>(slack) : 0;
+      const int64_t lag = static_cast<int64_t>(rng() % (most + 1));
+      times.push_back(clock - lag);
+      line.push_back(stamp(clock - lag) + " " + std::string(rng() % 60, 'a') +
+                     "\n");
+      trace.push_back(rng() % 8 == 0 ? "  at Foo.bar(Foo.java)\n" : "");
+      log += line.back() + trace.back();
+    }
+    write("log", log);
+    for (int q = 0; q < 3; ++q) {
+      const uint64_t start = times[rng() % times.size()] + rng() % 3 - 1;
+      const uint64_t end = q == 0 ? 0 : start + 1 + rng() % 20;
+      std::string records, lines;
+      for (std::size_t k = 0; k < times.size(); ++k)
+        if (later(times[k], start) && (end == 0 || !later(times[k], end))) {
+          records += line[k];
+          lines += line[k] + trace[k];
+        }
+      const std::string bounds =
+          " " + std::to_string(start) + " " + std::to_string(end);
+      for (const auto &[mode, want] :
+           {std::pair{"", records}, std::pair{"-m ", lines},
+            std::pair{"-f %FT%T ", lines}})
+        for (const std::string from : {"log", "/dev/stdin"}) {
+          run_result r =
+              run("-s " + std::to_string(slack) + " " + mode + from + bounds,
+                  from == "log" ? "" : "cat log");
+          ASSERT_EQ(r.out, want) << "file " << file << ", " << mode << from
+                                 << bounds << ", slack " << slack;
+          EXPECT_EQ(r.err, "");
+        }
     }
   }
 }
