@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <poll.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,6 +46,10 @@ struct cutter {
 // selected records that wait in the same buffer to be written.
 struct scan_state {
   FILE *in;
+  int in_fd; // in's descriptor, or -1 for a stream without one
+  // Whether in is a regular file, read in large reads and read again to
+  // copy a long record; anything else is read as its bytes arrive.
+  bool in_regular;
   const char *name;
   FILE *out;
   // The bytes past area_size are never written: a zero after the last
@@ -275,19 +280,49 @@ step take_lines(scan_state *s, uint64_t start, uint64_t end) {
 }
 
 // Reads up to count bytes to at, *n of them: more when some were read, done
-// at the end of the file, failed after a read error.
+// at the end of the input, failed after a read error. A regular file is
+// read until count bytes or its end; anything else (a pipe, a terminal, a
+// socket) gives what it holds now, in one read(2), so that the scan acts on
+// each line as it arrives and not once a read is full.
 step read_some(scan_state *s, char *at, std::size_t count, std::size_t *n) {
-  // A read that a signal interrupted before any byte came is made again.
-  for (;;) {
-    std::clearerr(s->in);
-    *n = std::fread(at, 1, count, s->in);
-    if (*n != 0)
-      return step::more;
-    if (!std::ferror(s->in))
-      return step::done;
-    if (errno != EINTR)
-      return fail(s, errno);
+  *n = 0;
+  if (s->in_fd < 0) { // a stream a program made up, without a descriptor
+    for (;;) {
+      std::clearerr(s->in);
+      *n = std::fread(at, 1, count, s->in);
+      if (*n != 0)
+        return step::more;
+      if (!std::ferror(s->in))
+        return step::done;
+      if (errno != EINTR)
+        return fail(s, errno);
+    }
   }
+  // Invariant: *n bytes are read, and more are wanted.
+  while (*n < count) {
+    ssize_t got = read(s->in_fd, at + *n, count - *n);
+    if (got > 0) {
+      *n += static_cast<std::size_t>(got);
+      if (!s->in_regular)
+        break;
+    } else if (got == 0) {
+      break;
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      // A descriptor the parent left non-blocking: wait as a blocking one
+      // would, but keep what was read.
+      if (*n != 0)
+        break;
+      pollfd ready = {s->in_fd, POLLIN, 0};
+      if (poll(&ready, 1, -1) < 0 && errno != EINTR)
+        return fail(s, errno);
+    } else if (errno != EINTR) {
+      // The bytes read before the error are taken; the next read fails.
+      if (*n != 0)
+        break;
+      return fail(s, errno);
+    }
+  }
+  return *n != 0 ? step::more : step::done;
 }
 
 // Makes room for one more read: writes the whole pieces of the selected
@@ -308,6 +343,10 @@ step make_room(scan_state *s) {
 
 // Reads the next piece of the file after what the area holds.
 step refill(scan_state *s) {
+  // Input that is not a regular file may keep the read waiting for its
+  // writer: the records selected so far go out before it.
+  if (s->in_fd >= 0 && !s->in_regular && write_pending(s) == step::failed)
+    return step::failed;
   if (s->fill + read_size > area_size && make_room(s) == step::failed)
     return step::failed;
   std::size_t n;
@@ -315,12 +354,6 @@ step refill(scan_state *s) {
   s->fill += n;
   s->cr_at = 0;
   return r;
-}
-
-bool is_regular(FILE *stream) {
-  struct stat st;
-  int fd = fileno(stream);
-  return fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // Whether output to stream leaves in pieces: to a pipe or a socket, or to
@@ -430,7 +463,7 @@ step take_whole(scan_state *s, bool selected) {
     uint64_t first, length;
     return pass_record(s, &first, &length);
   }
-  return is_regular(s->in) ? copy_long_record(s) : hold_long_record(s);
+  return s->in_regular ? copy_long_record(s) : hold_long_record(s);
 }
 
 // A long record without a time ends a bounded run as a short one does, but
@@ -501,6 +534,10 @@ int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
   // written.
   scan_state s{};
   s.in = in;
+  s.in_fd = fileno(in);
+  struct stat st;
+  s.in_regular =
+      s.in_fd >= 0 && fstat(s.in_fd, &st) == 0 && S_ISREG(st.st_mode);
   s.name = name;
   s.out = out;
   s.in_pieces = takes_pieces(out);

@@ -216,6 +216,34 @@ TEST_F(Scan, InputThatCannotSeekIsScannedFromWhereItStands) {
   EXPECT_EQ(run("/dev/stdin " + bounds + " <front").out, want);
 }
 
+TEST_F(Scan, APipeIsTakenAsItsLinesArrive) {
+  // The writer sends a selected line and waits for it on the output, then
+  // a line past END and waits for the run to end, each for 5 s at most;
+  // the pipe stays open all the while.
+  const std::string wait_for =
+      "i=0; while [ ! -s $f ] && [ $i -lt 100 ]; do sleep 0.05; "
+      "i=$((i+1)); done";
+  const std::string writer = "{ printf '" + lines({T + 1}) + "'; f=.out; " +
+                             wait_for + "; cat .out >.seen; printf '" +
+                             lines({T + 9}) + "'; f=.st; " + wait_for +
+                             "; [ -s .st ] && echo ended >.ended; }";
+  const std::string bounds = std::to_string(T) + " " + std::to_string(T + 5);
+  for (const std::string options : {"", "-m", "-f '%Y-%m-%dT%H:%M:%S'"})
+    for (const std::string to : {">.out", "| cat >.out"}) {
+      shell("rm -f .out .seen .st .ended");
+      const std::string run = "{ TZ=UTC timeout 10 " STAMPCUT_BIN " " +
+                              options + " - " + bounds + " 2>.err" +
+                              (to[0] == '>' ? " " + to : "") +
+                              "; echo $? >.st; }" + (to[0] == '|' ? to : "");
+      EXPECT_EQ(shell(writer + " | " + run), 0) << options << " " << to;
+      EXPECT_EQ(read(".seen"), lines({T + 1})) << options << " " << to;
+      EXPECT_EQ(read(".ended"), "ended\n") << options << " " << to;
+      EXPECT_EQ(read(".st"), "0\n") << options << " " << to;
+      EXPECT_EQ(read(".out"), lines({T + 1})) << options << " " << to;
+      EXPECT_EQ(read(".err"), "") << options << " " << to;
+    }
+}
+
 TEST_F(Scan, DigitlessTextFillingTheWindowIsPassedOver) {
   write("log", std::string(30000, 'x') + "\n" + std::string(300000, ' ') +
                    lines({T + 1}));
