@@ -6,9 +6,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <fcntl.h>
-#include <new>
 #include <poll.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -366,14 +364,11 @@ bool takes_pieces(FILE *stream) {
 }
 
 // Reads on past the record at pos, whose terminator is not in the area yet,
-// until that terminator. held, when given, gets the bytes that leave the
-// area on the way. more: the area holds the last read, with pos just past
-// the terminator, and the record's length has been added to *length; done
-// when the file ends first.
-step skip_to_terminator(scan_state *s, std::string *held, uint64_t *length) {
+// until that terminator. more: the area holds the last read, with pos just
+// past the terminator, and the record's length has been added to *length;
+// done when the file ends first.
+step skip_to_terminator(scan_state *s, uint64_t *length) {
   for (;;) {
-    if (held != nullptr)
-      held->append(s->area + s->pos, s->fill - s->pos);
     *length += s->fill - s->pos;
     restart_at(s, s->base + s->fill);
     step r = read_some(s, s->area, area_size, &s->fill);
@@ -394,7 +389,7 @@ step skip_to_terminator(scan_state *s, std::string *held, uint64_t *length) {
 step pass_record(scan_state *s, uint64_t *first, uint64_t *length) {
   *first = s->base + s->pos;
   *length = 0;
-  return skip_to_terminator(s, nullptr, length);
+  return skip_to_terminator(s, length);
 }
 
 // Copies the record of length bytes at first, and the terminator that
@@ -440,20 +435,46 @@ step copy_long_record(scan_state *s) {
   return r == step::more ? copy_back(s, first, length) : r;
 }
 
-// Writes a selected long record of input that cannot be read twice, held
-// in memory while it is read to its end.
-step hold_long_record(scan_state *s) {
-  try {
-    std::string held;
-    uint64_t length = 0;
-    step r = skip_to_terminator(s, &held, &length);
-    if (r != step::more)
-      return r;
-    held.append(s->area, s->pos - 1);
-    held.push_back('\n');
-    return write_out(s, held.data(), held.size());
-  } catch (const std::bad_alloc &) {
-    return fail(s, ENOMEM);
+// Writes size bytes at data, in pieces when the output takes them.
+step write_text(scan_state *s, const char *data, std::size_t size) {
+  for (; s->in_pieces && size > write_size;
+       data += write_size, size -= write_size)
+    if (write_out(s, data, write_size) == step::failed)
+      return step::failed;
+  return write_out(s, data, size);
+}
+
+// Writes a selected long record of input that cannot be read twice as it
+// arrives, a read at a time, so that memory stays fixed however long it
+// is: its time and its selection come from its first window alone. Input
+// that ends inside it leaves it written in part, which is then ended with
+// an LF as every record is, and said.
+step write_long_record(scan_state *s) {
+  // Invariant: the record's bytes before the area are written, and
+  // [pos, fill) holds the next of them.
+  for (;;) {
+    char *from = s->area + s->pos, *limit = s->area + s->fill;
+    char *e = s->cut->find_end(from, limit);
+    if (e != limit) {
+      *e = '\n';
+      s->pos = s->out_begin = s->out_end =
+          static_cast<std::size_t>(e + 1 - s->area);
+      return write_text(s, from, static_cast<std::size_t>(e + 1 - from));
+    }
+    if (write_text(s, from, static_cast<std::size_t>(limit - from)) ==
+        step::failed)
+      return step::failed;
+    restart_at(s, s->base + s->fill);
+    step r = read_some(s, s->area, area_size, &s->fill);
+    if (r == step::more)
+      continue;
+    if (write_out(s, "\n", 1) == step::failed)
+      return step::failed;
+    return r == step::done ? end_with(s, step::done,
+                                      "input ended inside a line longer than "
+                                      "8 KiB: written up to there, with an "
+                                      "LF added")
+                           : r;
   }
 }
 
@@ -463,7 +484,7 @@ step take_whole(scan_state *s, bool selected) {
     uint64_t first, length;
     return pass_record(s, &first, &length);
   }
-  return s->in_regular ? copy_long_record(s) : hold_long_record(s);
+  return s->in_regular ? copy_long_record(s) : write_long_record(s);
 }
 
 // A long record without a time ends a bounded run as a short one does, but

@@ -55,6 +55,9 @@ TEST_F(BadInput, EveryFileEndsTheRunCleanly) {
     std::string content;
     uint64_t start, end;
     bool sorted; // the search then may not change the output
+    // A pipe ends inside a long selected record, which it has written up
+    // to there; a file is read to its end before any of it is.
+    bool ends_inside = false;
   } cases[] = {
       {"empty", "", 0, 0, true},
       {"only zero bytes", std::string(20000, '\0'), 0, 0, true},
@@ -79,7 +82,7 @@ TEST_F(BadInput, EveryFileEndsTheRunCleanly) {
       {"1 MiB record past the end", sorted + stamp(T + 4) + big + "\n" + sorted,
        T, T + 3, false},
       {"1 MiB record without terminator", sorted + stamp(T + 4) + big, T, 0,
-       true},
+       true, true},
       {"1 MiB CR-terminated record", stamp(T + 4) + big + "\r" + sorted, T, 0,
        false},
       {"unsorted", lines({T + 5, T + 1, T + 9, T + 2, T + 7, T + 3}), T + 2,
@@ -103,13 +106,15 @@ TEST_F(BadInput, EveryFileEndsTheRunCleanly) {
                        std::to_string(stop) + ": ";
     };
     run_result piped = run("/dev/stdin " + bounds, "cat f");
-    EXPECT_EQ(piped.out, want) << c.what;
+    EXPECT_EQ(piped.out,
+              c.ends_inside ? want + stamp(T + 4) + big + "\n" : want)
+        << c.what;
     EXPECT_EQ(piped.status, 0) << c.what;
     EXPECT_EQ(piped.err.substr(0, note("/dev/stdin").size()),
               note("/dev/stdin"))
         << c.what;
     EXPECT_EQ(std::count(piped.err.begin(), piped.err.end(), '\n'),
-              stop == std::string::npos ? 0 : 1)
+              stop == std::string::npos && !c.ends_inside ? 0 : 1)
         << c.what;
     run_result searched = run("f " + bounds);
     EXPECT_EQ(searched.status, 0) << c.what;

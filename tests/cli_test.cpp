@@ -28,7 +28,8 @@ struct scan_case {
   std::string bounds;
   std::string want;
   std::string err = "";
-  std::string feed = ""; // when given, pipes its output to /dev/stdin
+  std::string feed = "";  // when given, pipes its output to /dev/stdin
+  std::string piped = ""; // when given, what a pipe gives instead of want
 };
 
 class Scan : public cli_test {};
@@ -171,8 +172,10 @@ TEST_F(Scan, RecordsLongerThanTheWindowAreTakenLikeShortOnes) {
         {"not selected", log, std::to_string(T + 2), lines({T + 3})},
         {"past the end bound", log,
          std::to_string(T) + " " + std::to_string(T + 1), lines({T + 1})},
+        // A pipe that ends inside a long record has written it up to there.
         {"unterminated", lines({T + 1}) + big, std::to_string(T),
-         lines({T + 1})},
+         lines({T + 1}), "", "",
+         big.size() >= 8192 ? lines({T + 1}) + big + "\n" : ""},
         {"CR terminated", lines({T + 1}) + big + "\r" + lines({T + 3}),
          std::to_string(T), log},
         {"without a time, ending a bounded run",
@@ -188,9 +191,11 @@ TEST_F(Scan, RecordsLongerThanTheWindowAreTakenLikeShortOnes) {
       run_result r = run("log " + c.bounds);
       EXPECT_EQ(r.out, c.want) << c.what << " " << size;
       EXPECT_EQ(r.err, c.err) << c.what << " " << size;
-      // Input that cannot be read twice gives the same.
+      // A redirected file gives the same, and so does input that cannot be
+      // read twice.
       EXPECT_EQ(run("/dev/stdin " + c.bounds + " <log").out, c.want);
-      EXPECT_EQ(run("/dev/stdin " + c.bounds, "cat log").out, c.want)
+      EXPECT_EQ(run("/dev/stdin " + c.bounds, "cat log").out,
+                c.piped.empty() ? c.want : c.piped)
           << c.what << " " << size << " from a pipe";
     }
   }
@@ -243,6 +248,40 @@ TEST_F(Scan, APipeIsTakenAsItsLinesArrive) {
       EXPECT_EQ(read(".err"), "") << options << " " << to;
     }
 }
+
+#ifndef UNDER_ASAN
+TEST_F(Scan, LongLinesFromAStreamRunInFixedMemory) {
+  // A selected line that cannot be read twice is written as it comes: the
+  // run needs no more memory for it than for a short one, and one that
+  // never ends is written until the reader has had enough.
+  const std::string line = "{ printf %s " + stamp(T + 1) + "; head -c ";
+  const std::string gig = line + "1073741824 /dev/zero; printf '\\n" +
+                          lines({T + 2}) + "'; }",
+                    cut = line + "400000000 /dev/zero; }";
+  const std::string ended = "stampcut: -: input ended inside a line longer "
+                            "than 8 KiB: written up to there, with an LF "
+                            "added\n";
+  const std::string enough = "head -c 100000000 | wc -c";
+  const struct {
+    std::string feed, args, then, same_as, err = "";
+  } cases[] = {
+      {"", "-m /dev/zero 0", enough, "echo 100000000"},
+      {"yes 2024 | tr -d '\\n' |", "- 0", enough, "echo 100000000"},
+      {gig + " |", "- 0", "cksum", gig + " | cksum"},
+      {cut + " |", "- 0", "cksum", "{ " + cut + "; echo; } | cksum", ended},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(shell("( ulimit -v 200000; " + c.feed +
+                    " TZ=UTC timeout 20 " STAMPCUT_BIN " " + c.args +
+                    " 2>.err | " + c.then + " >.out )"),
+              0)
+        << c.feed << c.args;
+    EXPECT_EQ(shell(c.same_as + " >.want"), 0);
+    EXPECT_EQ(read(".out"), read(".want")) << c.feed << c.args;
+    EXPECT_EQ(read(".err"), c.err) << c.feed << c.args;
+  }
+}
+#endif
 
 TEST_F(Scan, DigitlessTextFillingTheWindowIsPassedOver) {
   write("log", std::string(30000, 'x') + "\n" + std::string(300000, ' ') +
@@ -752,11 +791,6 @@ TEST_F(CommandLine, FailuresExit255) {
        "stampcut: standard output: No space left on device\n"},
       {"log 0 >>log", "stampcut: log: input file is also the output\n"},
       {"log 0 >&-", "stampcut: standard output: Bad file descriptor\n"},
-#ifndef UNDER_ASAN
-      {"/dev/stdin 0", "stampcut: /dev/stdin: Cannot allocate memory\n",
-       "ulimit -v 200000; { printf %s " + stamp(T + 1) +
-           "; head -c 400000000 /dev/zero; }"},
-#endif
   };
   for (const failure &c : cases) {
     run_result r = run(c.args, c.feed);
