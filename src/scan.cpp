@@ -48,6 +48,9 @@ struct scan_state {
   // Whether in is a regular file, read in large reads and read again to
   // copy a long record; anything else is read as its bytes arrive.
   bool in_regular;
+  // The size of the regular file in when last seen: a read that finds it
+  // smaller may have read a rewritten file's bytes after the old ones.
+  uint64_t size_seen;
   const char *name;
   FILE *out;
   // The bytes past area_size are never written: a zero after the last
@@ -323,6 +326,25 @@ step read_some(scan_state *s, char *at, std::size_t count, std::size_t *n) {
   return *n != 0 ? step::more : step::done;
 }
 
+// Reads on as read_some does, to at in the area, where the bytes of a
+// regular file follow on from those before them. A file found smaller
+// than it was, or than the offset read, was cut under the run, and may have
+// been written anew: what this read brought may splice two texts, and is
+// dropped, so that the run ends with the records read before it.
+step read_on(scan_state *s, char *at, std::size_t count, std::size_t *n) {
+  step r = read_some(s, at, count, n);
+  struct stat st;
+  if (!s->in_regular || r == step::failed || fstat(s->in_fd, &st) != 0)
+    return r;
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (size < s->size_seen || size < s->base + (at - s->area) + *n) {
+    *n = 0;
+    return end_with(s, step::failed, "truncated while being read");
+  }
+  s->size_seen = size;
+  return r;
+}
+
 // Makes room for one more read: writes the whole pieces of the selected
 // text, or all of it, and moves what is still needed to the front.
 step make_room(scan_state *s) {
@@ -348,7 +370,7 @@ step refill(scan_state *s) {
   if (s->fill + read_size > area_size && make_room(s) == step::failed)
     return step::failed;
   std::size_t n;
-  step r = read_some(s, s->area + s->fill, area_size - s->fill, &n);
+  step r = read_on(s, s->area + s->fill, area_size - s->fill, &n);
   s->fill += n;
   s->cr_at = 0;
   return r;
@@ -371,7 +393,7 @@ step skip_to_terminator(scan_state *s, uint64_t *length) {
   for (;;) {
     *length += s->fill - s->pos;
     restart_at(s, s->base + s->fill);
-    step r = read_some(s, s->area, area_size, &s->fill);
+    step r = read_on(s, s->area, area_size, &s->fill);
     if (r != step::more)
       return r;
     char *e = s->cut->find_end(s->area, s->area + s->fill);
@@ -559,6 +581,7 @@ int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
   struct stat st;
   s.in_regular =
       s.in_fd >= 0 && fstat(s.in_fd, &st) == 0 && S_ISREG(st.st_mode);
+  s.size_seen = s.in_regular ? static_cast<uint64_t>(st.st_size) : 0;
   s.name = name;
   s.out = out;
   s.in_pieces = takes_pieces(out);

@@ -153,24 +153,37 @@ TEST_F(BadInput, FileChangingWhileRead) {
   for (int i = 0; i < 60000; ++i)
     log += stamp(T + i) + " a line of about seventy bytes in all, say\n";
   const std::string appended = lines({T + 70000});
+  std::string rewritten;
+  for (int i = 0; i < 30000; ++i)
+    rewritten += stamp(T + i) + " NEW line " + std::to_string(i) + "\n";
+  const std::string cut = "stampcut: log: truncated while being read\n";
   struct change {
     const char *what, *command;
     std::string full; // the output were the file read whole
+    std::string status = "0\n", err = "";
   } cases[] = {
-      {"shrinks", "truncate -s 100000 log", log},
+      // Below the offset the scan has read, and above it: the last read
+      // may hold bytes of a file written anew.
+      {"shrinks", "truncate -s 100000 log", log, "255\n", cut},
+      {"shrinks, not as far as the scan", "truncate -s 3000000 log", log,
+       "255\n", cut},
+      {"is written anew, as copytruncate does",
+       "truncate -s 0 log; cat new >>log", log, "255\n", cut},
       {"grows", "cat more >>log", log + appended},
   };
   for (const change &c : cases) {
     write("log", log);
     write("more", appended);
+    write("new", rewritten);
     // The pipe holds 64 KiB: stampcut is blocked well before the end.
     std::string command = "{ TZ=UTC " STAMPCUT_BIN
-                          " log 0; echo $? >status; } | "
+                          " log 0 2>.err; echo $? >status; } | "
                           "{ head -c 1000 >.out; " +
                           std::string(c.command) + "; cat >>.out; }";
     ASSERT_EQ(shell(command), 0) << c.what;
     std::string out = read(".out");
-    EXPECT_EQ(read("status"), "0\n") << c.what;
+    EXPECT_EQ(read("status"), c.status) << c.what;
+    EXPECT_EQ(read(".err"), c.err) << c.what;
     EXPECT_GE(out.size(), 1000u) << c.what;
     EXPECT_EQ(out, c.full.substr(0, out.size())) << c.what;
     EXPECT_EQ(out.back(), '\n') << c.what;
