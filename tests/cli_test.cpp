@@ -555,6 +555,11 @@ TEST_F(CommandLine, OutputOutlastsSignalsAndNonBlockingDescriptors) {
       {"{ perl -MFcntl -e 'fcntl(STDOUT, F_SETFL, O_NONBLOCK) or "
        "die'; " STAMPCUT_BIN " log 0; } | { sleep 1; cat; }",
        log},
+      // A writer slower than the reader, on an input pipe left
+      // non-blocking.
+      {"{ sleep 1; cat log; } | { perl -MFcntl -e 'fcntl(STDIN, F_SETFL, "
+       "O_NONBLOCK) or die'; " STAMPCUT_BIN " - 0; }",
+       log},
       // And a signal while it waits there for the reader.
       {"{ perl -MFcntl -e 'fcntl(STDOUT, F_SETFL, O_NONBLOCK) or die'; " +
            strace +
