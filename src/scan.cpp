@@ -12,12 +12,16 @@
 
 namespace {
 
-// Selected text leaves for a pipe or a socket in writes of exactly this
-// many bytes, but the last: a pipe holds 64 KiB, and a larger write would
-// be split in two, each half waiting on the reader. Any other output takes
-// all that is pending in one write before each read: a write costs a
-// system call, whose price in a virtual machine can come near the copy's.
+// Selected text leaves for a pipe or a socket in writes of at most this
+// many bytes, each but the last of the same size (piece_size). Any other
+// output takes all that is pending in one write before each read: a write
+// costs a system call, whose price in a virtual machine can come near the
+// copy's.
 constexpr std::size_t write_size = std::size_t{1} << 16;
+// The capacity asked of a pipe that stampcut writes to: room for sixteen
+// pieces, so that the reader drains some while the next are written. 1 MiB
+// is Linux's default limit for a user's pipe.
+constexpr int pipe_size = 1 << 20;
 // Each refill reads at least this much, straight into the scan's buffer: a
 // read(2) a window cost the kernel as much again as the copy it made. The
 // window still bounds how a record is cut and timed.
@@ -84,7 +88,9 @@ struct scan_state {
   // input only once the records taken before it are written; or empty.
   char said[512];
   bool out_failed; // a write failed, was reported, and nothing more goes out
-  bool in_pieces;  // whether output leaves in pieces of write_size
+  // Output leaves in pieces of this many bytes, but the last; 0: all that
+  // is pending in one write before each read.
+  std::size_t piece;
 };
 
 // Forgets where the pieces end: the area's bytes have moved.
@@ -186,15 +192,15 @@ step write_out(scan_state *s, const char *data, std::size_t size) {
 
 // Writes the whole pieces of the selected text; less than one is left.
 step write_pieces(scan_state *s) {
-  for (; s->out_end - s->out_begin >= write_size; s->out_begin += write_size)
-    if (write_out(s, s->area + s->out_begin, write_size) == step::failed)
+  for (; s->out_end - s->out_begin >= s->piece; s->out_begin += s->piece)
+    if (write_out(s, s->area + s->out_begin, s->piece) == step::failed)
       return step::failed;
   return step::more;
 }
 
 // Writes the selected text not yet written.
 step write_pending(scan_state *s) {
-  step r = s->in_pieces ? write_pieces(s) : step::more;
+  step r = s->piece != 0 ? write_pieces(s) : step::more;
   if (r != step::failed)
     r = write_out(s, s->area + s->out_begin, s->out_end - s->out_begin);
   s->out_begin = s->out_end = s->pos;
@@ -212,7 +218,7 @@ step append_record(scan_state *s, std::size_t b, std::size_t e) {
   if (b != s->out_end)
     std::memmove(s->area + s->out_end, s->area + b, e - b);
   s->out_end += e - b;
-  return s->in_pieces && s->out_end - s->out_begin >= write_size
+  return s->piece != 0 && s->out_end - s->out_begin >= s->piece
              ? write_pieces(s)
              : step::more;
 }
@@ -348,7 +354,7 @@ step read_on(scan_state *s, char *at, std::size_t count, std::size_t *n) {
 // Makes room for one more read: writes the whole pieces of the selected
 // text, or all of it, and moves what is still needed to the front.
 step make_room(scan_state *s) {
-  if ((s->in_pieces ? write_pieces(s) : write_pending(s)) == step::failed)
+  if ((s->piece != 0 ? write_pieces(s) : write_pending(s)) == step::failed)
     return step::failed;
   std::size_t kept = s->out_end - s->out_begin;
   std::memmove(s->area, s->area + s->out_begin, kept);
@@ -376,13 +382,37 @@ step refill(scan_state *s) {
   return r;
 }
 
-// Whether output to stream leaves in pieces: to a pipe or a socket, or to
-// a stream whose kind is not known.
-bool takes_pieces(FILE *stream) {
+// The pieces in which output to stream leaves, or 0 for one write a read
+// (a file, /dev/null, a terminal). A pipe's writer and reader take turns
+// when each write fills it: the writer waits on the full pipe, then the
+// reader on the empty one, each on its own CPU doing nothing while the
+// other works. So a pipe is made larger where the system allows it, and is
+// written in pieces of at most half of it, so that the two work at once;
+// on one CPU, where they take turns anyway, large pieces keep the switches
+// between them few. A socket, or a stream whose kind is not known, takes
+// pieces of write_size.
+std::size_t piece_size(FILE *stream) {
   struct stat st;
   int fd = fileno(stream);
-  return fd < 0 || fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) ||
-         S_ISSOCK(st.st_mode);
+  if (fd < 0 || fstat(fd, &st) != 0 || S_ISSOCK(st.st_mode))
+    return write_size;
+  if (!S_ISFIFO(st.st_mode))
+    return 0;
+  int size = -1;
+#ifdef F_GETPIPE_SZ
+  size = fcntl(fd, F_GETPIPE_SZ);
+  // Refused beyond the system's limit, or the user's share of pipe memory:
+  // the pipe then keeps the size it has.
+  if (size > 0 && size < pipe_size) {
+    int larger = fcntl(fd, F_SETPIPE_SZ, pipe_size);
+    if (larger > 0)
+      size = larger;
+  }
+#endif
+  if (size <= 0)
+    return write_size;
+  std::size_t part = static_cast<std::size_t>(size) / 2;
+  return part < 4096 ? 4096 : part < write_size ? part : write_size;
 }
 
 // Reads on past the record at pos, whose terminator is not in the area yet,
@@ -459,9 +489,8 @@ step copy_long_record(scan_state *s) {
 
 // Writes size bytes at data, in pieces when the output takes them.
 step write_text(scan_state *s, const char *data, std::size_t size) {
-  for (; s->in_pieces && size > write_size;
-       data += write_size, size -= write_size)
-    if (write_out(s, data, write_size) == step::failed)
+  for (; s->piece != 0 && size > s->piece; data += s->piece, size -= s->piece)
+    if (write_out(s, data, s->piece) == step::failed)
       return step::failed;
   return write_out(s, data, size);
 }
@@ -584,7 +613,7 @@ int scan_records(FILE *in, const char *name, uint64_t start, uint64_t end,
   s.size_seen = s.in_regular ? static_cast<uint64_t>(st.st_size) : 0;
   s.name = name;
   s.out = out;
-  s.in_pieces = takes_pieces(out);
+  s.piece = piece_size(out);
   s.cut = how == cutting::lines ? &line_cutter : &record_cutter;
   s.format = format;
   // Lines before the first with a time go with none, as if with a line

@@ -807,15 +807,15 @@ TEST_F(CommandLine, FailuresExit255) {
 
   // A long record is read twice; a file cut short or rewritten in between
   // is not written as if whole. The copy waits on the full pipe while the
-  // file is changed.
-  const std::string record = stamp(T + 1) + std::string(1 << 20, 'x');
+  // file is changed: 4 MiB, as the pipe may have been made to hold 1 MiB.
+  const std::string record = stamp(T + 1) + std::string(4 << 20, 'x');
   for (const std::string &change :
-       {"truncate -s 500000 long"s,
+       {"truncate -s 3000000 long"s,
         "printf y | dd of=long bs=1 conv=notrunc status=none seek=" +
             std::to_string(record.size()),
-        "echo | dd of=long bs=1 conv=notrunc status=none seek=600000"s,
+        "echo | dd of=long bs=1 conv=notrunc status=none seek=3100000"s,
         // The last byte of a copied piece that is not the last.
-        "echo | dd of=long bs=1 conv=notrunc status=none seek=589823"s}) {
+        "echo | dd of=long bs=1 conv=notrunc status=none seek=3145727"s}) {
     write("long", record + "\n");
     EXPECT_EQ(shell("{ TZ=UTC " STAMPCUT_BIN " long 0 2>.err; echo $? >.st; } "
                     "| { sleep 1; " +
