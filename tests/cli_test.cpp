@@ -555,6 +555,14 @@ TEST_F(CommandLine, OutputOutlastsSignalsAndNonBlockingDescriptors) {
       {"{ perl -MFcntl -e 'fcntl(STDOUT, F_SETFL, O_NONBLOCK) or "
        "die'; " STAMPCUT_BIN " log 0; } | { sleep 1; cat; }",
        log},
+      // A reader that goes away kills the writer, as other filters are
+      // killed; with SIGPIPE ignored the run says so, with status 255.
+      {"{ timeout 10 " STAMPCUT_BIN
+       " -m /dev/zero 0; echo $? >&2; } | head -c 1 >/dev/null",
+       "", "141\n"},
+      {"{ trap '' PIPE; timeout 10 " STAMPCUT_BIN
+       " -m /dev/zero 0; echo $? >&2; } | head -c 1 >/dev/null",
+       "", "stampcut: standard output: Broken pipe\n255\n"},
       // A writer slower than the reader, on an input pipe left
       // non-blocking.
       {"{ sleep 1; cat log; } | { perl -MFcntl -e 'fcntl(STDIN, F_SETFL, "
