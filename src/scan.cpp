@@ -336,14 +336,17 @@ step read_some(scan_state *s, char *at, std::size_t count, std::size_t *n) {
 // regular file follow on from those before them. A file found smaller
 // than it was, or than the offset read, was cut under the run, and may have
 // been written anew: what this read brought may splice two texts, and is
-// dropped, so that the run ends with the records read before it.
+// dropped, so that the run ends with the records read before it. A file
+// never seen with a size is not measured: the kernel's files (/proc) say 0
+// whatever they hold.
 step read_on(scan_state *s, char *at, std::size_t count, std::size_t *n) {
   step r = read_some(s, at, count, n);
   struct stat st;
   if (!s->in_regular || r == step::failed || fstat(s->in_fd, &st) != 0)
     return r;
   uint64_t size = static_cast<uint64_t>(st.st_size);
-  if (size < s->size_seen || size < s->base + (at - s->area) + *n) {
+  if (size < s->size_seen ||
+      (s->size_seen != 0 && size < s->base + (at - s->area) + *n)) {
     *n = 0;
     return end_with(s, step::failed, "truncated while being read");
   }

@@ -3,6 +3,8 @@
 #include "stampcut.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -129,6 +131,9 @@ TEST_F(BadInput, SpecialFiles) {
   const std::string log = lines({T + 1, T + 2, T + 3});
   write("log", log);
   mkfifo(path("fifo").c_str(), 0600);
+  std::ifstream proc("/proc/version");
+  const std::string version((std::istreambuf_iterator<char>(proc)),
+                            std::istreambuf_iterator<char>());
   struct special {
     const char *what;
     std::string args, feed, want;
@@ -136,6 +141,9 @@ TEST_F(BadInput, SpecialFiles) {
       {"FIFO with a writer", "fifo 0 & cat log >fifo; wait", "",
        reference_scan(log, 0, 0)},
       {"/dev/null", "/dev/null 0", "", ""},
+      // A regular file that says it is empty, however much it holds.
+      {"a file of /proc", "/proc/version 0", "",
+       version.substr(version.find_first_of("0123456789"))},
       {"terminal-less standard input", "/dev/stdin " + std::to_string(T + 1),
        "cat log", lines({T + 2, T + 3})},
   };
