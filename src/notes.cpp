@@ -204,7 +204,11 @@ bool note_outcome(const run_args *args, const scan_result &r,
         file, static_cast<unsigned long long>(r.end_offset), r.text, m.c_str());
     return true;
   }
-  bool said = disorder;
+  bool said = disorder || r.written_in_part;
+  if (r.written_in_part)
+    say("stampcut: %s: input ended inside a line longer than 8 KiB: written "
+        "up to there, with an LF added\n",
+        file);
   if (r.unterminated) {
     say("stampcut: %s: the last line has no line end and is not written: %s "
         "(see -m)\n",

@@ -5,19 +5,22 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <new>
-#include <string>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Selected text leaves for a pipe or a socket in writes of exactly this
-// many bytes, but the last: a pipe holds 64 KiB, and a larger write would
-// be split in two, each half waiting on the reader. Any other output takes
-// all that is pending in one write before each read: a write costs a
-// system call, whose price in a virtual machine can come near the copy's.
+// Selected text leaves for a pipe or a socket in writes of at most this
+// many bytes, each but the last of the same size (piece_size). Any other
+// output takes all that is pending in one write before each read: a write
+// costs a system call, whose price in a virtual machine can come near the
+// copy's.
 constexpr std::size_t write_size = std::size_t{1} << 16;
+// The capacity asked of a pipe that stampcut writes to: room for sixteen
+// pieces, so that the reader drains some while the next are written. 1 MiB
+// is Linux's default limit for a user's pipe.
+constexpr int pipe_size = 1 << 20;
 // Each refill reads at least this much, straight into the scan's buffer: a
 // read(2) a window cost the kernel as much again as the copy it made. The
 // window still bounds how a record is cut and timed.
@@ -47,6 +50,13 @@ struct cutter {
 // selected records that wait in the same buffer to be written.
 struct scan_state {
   FILE *in;
+  int in_fd; // in's descriptor, or -1 for a stream without one
+  // Whether in is a regular file, read in large reads and read again to
+  // copy a long record; anything else is read as its bytes arrive.
+  bool in_regular;
+  // The size of the regular file in when last seen: a read that finds it
+  // smaller may have read a rewritten file's bytes after the old ones.
+  uint64_t size_seen;
   FILE *out;
   // The bytes past area_size are never written: a zero after the last
   // read, and room for the memo to compare a minute at any byte read.
@@ -85,7 +95,9 @@ struct scan_state {
   // input failed, said only once the records taken before it are written.
   scan_result result;
   bool out_failed; // a write failed, was reported, and nothing more goes out
-  bool in_pieces;  // whether output leaves in pieces of write_size
+  // Output leaves in pieces of this many bytes, but the last; 0: all that
+  // is pending in one write before each read.
+  std::size_t piece;
 };
 
 // Forgets where the pieces end: the area's bytes have moved.
@@ -235,15 +247,15 @@ step write_out(scan_state *s, const char *data, std::size_t size) {
 
 // Writes the whole pieces of the selected text; less than one is left.
 step write_pieces(scan_state *s) {
-  for (; s->out_end - s->out_begin >= write_size; s->out_begin += write_size)
-    if (write_out(s, s->area + s->out_begin, write_size) == step::failed)
+  for (; s->out_end - s->out_begin >= s->piece; s->out_begin += s->piece)
+    if (write_out(s, s->area + s->out_begin, s->piece) == step::failed)
       return step::failed;
   return step::more;
 }
 
 // Writes the selected text not yet written.
 step write_pending(scan_state *s) {
-  step r = s->in_pieces ? write_pieces(s) : step::more;
+  step r = s->piece != 0 ? write_pieces(s) : step::more;
   if (r != step::failed)
     r = write_out(s, s->area + s->out_begin, s->out_end - s->out_begin);
   s->out_begin = s->out_end = s->pos;
@@ -262,7 +274,7 @@ step append_record(scan_state *s, std::size_t b, std::size_t e) {
     std::memmove(s->area + s->out_end, s->area + b, e - b);
   s->out_end += e - b;
   ++s->result.written;
-  return s->in_pieces && s->out_end - s->out_begin >= write_size
+  return s->piece != 0 && s->out_end - s->out_begin >= s->piece
              ? write_pieces(s)
              : step::more;
 }
@@ -327,26 +339,79 @@ step take_lines(scan_state *s, uint64_t start, uint64_t end) {
 }
 
 // Reads up to count bytes to at, *n of them: more when some were read, done
-// at the end of the file, failed after a read error.
+// at the end of the input, failed after a read error. A regular file is
+// read until count bytes or its end; anything else (a pipe, a terminal, a
+// socket) gives what it holds now, in one read(2), so that the scan acts on
+// each line as it arrives and not once a read is full.
 step read_some(scan_state *s, char *at, std::size_t count, std::size_t *n) {
-  // A read that a signal interrupted before any byte came is made again.
-  for (;;) {
-    std::clearerr(s->in);
-    *n = std::fread(at, 1, count, s->in);
-    s->result.bytes_read += *n;
-    if (*n != 0)
-      return step::more;
-    if (!std::ferror(s->in))
-      return step::done;
-    if (errno != EINTR)
-      return fail(s, errno);
+  *n = 0;
+  if (s->in_fd < 0) { // a stream a program made up, without a descriptor
+    for (;;) {
+      std::clearerr(s->in);
+      *n = std::fread(at, 1, count, s->in);
+      s->result.bytes_read += *n;
+      if (*n != 0)
+        return step::more;
+      if (!std::ferror(s->in))
+        return step::done;
+      if (errno != EINTR)
+        return fail(s, errno);
+    }
   }
+  // Invariant: *n bytes are read, and more are wanted.
+  while (*n < count) {
+    ssize_t got = read(s->in_fd, at + *n, count - *n);
+    if (got > 0) {
+      *n += static_cast<std::size_t>(got);
+      if (!s->in_regular)
+        break;
+    } else if (got == 0) {
+      break;
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      // A descriptor the parent left non-blocking: wait as a blocking one
+      // would, but keep what was read.
+      if (*n != 0)
+        break;
+      pollfd ready = {s->in_fd, POLLIN, 0};
+      if (poll(&ready, 1, -1) < 0 && errno != EINTR)
+        return fail(s, errno);
+    } else if (errno != EINTR) {
+      // The bytes read before the error are taken; the next read fails.
+      if (*n != 0)
+        break;
+      return fail(s, errno);
+    }
+  }
+  s->result.bytes_read += *n;
+  return *n != 0 ? step::more : step::done;
+}
+
+// Reads on as read_some does, to at in the area, where the bytes of a
+// regular file follow on from those before them. A file found smaller
+// than it was, or than the offset read, was cut under the run, and may have
+// been written anew: what this read brought may splice two texts, and is
+// dropped, so that the run ends with the records read before it. A file
+// never seen with a size is not measured: the kernel's files (/proc) say 0
+// whatever they hold.
+step read_on(scan_state *s, char *at, std::size_t count, std::size_t *n) {
+  step r = read_some(s, at, count, n);
+  struct stat st;
+  if (!s->in_regular || r == step::failed || fstat(s->in_fd, &st) != 0)
+    return r;
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (size < s->size_seen ||
+      (s->size_seen != 0 && size < s->base + (at - s->area) + *n)) {
+    *n = 0;
+    return fail_with(s, "truncated while being read");
+  }
+  s->size_seen = size;
+  return r;
 }
 
 // Makes room for one more read: writes the whole pieces of the selected
 // text, or all of it, and moves what is still needed to the front.
 step make_room(scan_state *s) {
-  if ((s->in_pieces ? write_pieces(s) : write_pending(s)) == step::failed)
+  if ((s->piece != 0 ? write_pieces(s) : write_pending(s)) == step::failed)
     return step::failed;
   std::size_t kept = s->out_end - s->out_begin;
   std::memmove(s->area, s->area + s->out_begin, kept);
@@ -361,42 +426,61 @@ step make_room(scan_state *s) {
 
 // Reads the next piece of the file after what the area holds.
 step refill(scan_state *s) {
+  // Input that is not a regular file may keep the read waiting for its
+  // writer: the records selected so far go out before it.
+  if (s->in_fd >= 0 && !s->in_regular && write_pending(s) == step::failed)
+    return step::failed;
   if (s->fill + read_size > area_size && make_room(s) == step::failed)
     return step::failed;
   std::size_t n;
-  step r = read_some(s, s->area + s->fill, area_size - s->fill, &n);
+  step r = read_on(s, s->area + s->fill, area_size - s->fill, &n);
   s->fill += n;
   s->cr_at = 0;
   return r;
 }
 
-bool is_regular(FILE *stream) {
+// The pieces in which output to stream leaves, or 0 for one write a read
+// (a file, /dev/null, a terminal). A pipe's writer and reader take turns
+// when each write fills it: the writer waits on the full pipe, then the
+// reader on the empty one, each on its own CPU doing nothing while the
+// other works. So a pipe is made larger where the system allows it, and is
+// written in pieces of at most half of it, so that the two work at once;
+// on one CPU, where they take turns anyway, large pieces keep the switches
+// between them few. A socket, or a stream whose kind is not known, takes
+// pieces of write_size.
+std::size_t piece_size(FILE *stream) {
   struct stat st;
   int fd = fileno(stream);
-  return fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Whether output to stream leaves in pieces: to a pipe or a socket, or to
-// a stream whose kind is not known.
-bool takes_pieces(FILE *stream) {
-  struct stat st;
-  int fd = fileno(stream);
-  return fd < 0 || fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) ||
-         S_ISSOCK(st.st_mode);
+  if (fd < 0 || fstat(fd, &st) != 0 || S_ISSOCK(st.st_mode))
+    return write_size;
+  if (!S_ISFIFO(st.st_mode))
+    return 0;
+  int size = -1;
+#ifdef F_GETPIPE_SZ
+  size = fcntl(fd, F_GETPIPE_SZ);
+  // Refused beyond the system's limit, or the user's share of pipe memory:
+  // the pipe then keeps the size it has.
+  if (size > 0 && size < pipe_size) {
+    int larger = fcntl(fd, F_SETPIPE_SZ, pipe_size);
+    if (larger > 0)
+      size = larger;
+  }
+#endif
+  if (size <= 0)
+    return write_size;
+  std::size_t part = static_cast<std::size_t>(size) / 2;
+  return part < 4096 ? 4096 : part < write_size ? part : write_size;
 }
 
 // Reads on past the record at pos, whose terminator is not in the area yet,
-// until that terminator. held, when given, gets the bytes that leave the
-// area on the way. more: the area holds the last read, with pos just past
-// the terminator, and the record's length has been added to *length; done
-// when the file ends first.
-step skip_to_terminator(scan_state *s, std::string *held, uint64_t *length) {
+// until that terminator. more: the area holds the last read, with pos just
+// past the terminator, and the record's length has been added to *length;
+// done when the file ends first.
+step skip_to_terminator(scan_state *s, uint64_t *length) {
   for (;;) {
-    if (held != nullptr)
-      held->append(s->area + s->pos, s->fill - s->pos);
     *length += s->fill - s->pos;
     restart_at(s, s->base + s->fill);
-    step r = read_some(s, s->area, area_size, &s->fill);
+    step r = read_on(s, s->area, area_size, &s->fill);
     if (r != step::more)
       return r;
     char *e = s->cut->find_end(s->area, s->area + s->fill);
@@ -414,7 +498,7 @@ step skip_to_terminator(scan_state *s, std::string *held, uint64_t *length) {
 step pass_record(scan_state *s, uint64_t *first, uint64_t *length) {
   *first = s->base + s->pos;
   *length = 0;
-  return skip_to_terminator(s, nullptr, length);
+  return skip_to_terminator(s, length);
 }
 
 // Copies the record of length bytes at first, and the terminator that
@@ -466,23 +550,45 @@ step copy_long_record(scan_state *s) {
   return r == step::more || at_eof ? copy_back(s, first, length, at_eof) : r;
 }
 
-// Writes a selected long record of input that cannot be read twice, held
-// in memory while it is read to its end.
-step hold_long_record(scan_state *s) {
-  try {
-    std::string held;
-    uint64_t length = 0;
-    step r = skip_to_terminator(s, &held, &length);
-    bool at_eof = r == step::done && s->cut->ends_at_eof;
-    if (r != step::more && !at_eof)
-      return r;
-    if (!at_eof)
-      held.append(s->area, s->pos - 1);
-    held.push_back('\n');
-    step w = write_out(s, held.data(), held.size());
-    return w == step::more && at_eof ? step::done : w;
-  } catch (const std::bad_alloc &) {
-    return fail(s, ENOMEM);
+// Writes size bytes at data, in pieces when the output takes them.
+step write_text(scan_state *s, const char *data, std::size_t size) {
+  for (; s->piece != 0 && size > s->piece; data += s->piece, size -= s->piece)
+    if (write_out(s, data, s->piece) == step::failed)
+      return step::failed;
+  return write_out(s, data, size);
+}
+
+// Writes a selected long record of input that cannot be read twice as it
+// arrives, a read at a time, so that memory stays fixed however long it
+// is: its time and its selection come from its first window alone. Input
+// that ends inside it leaves it written in part, which is then ended with
+// an LF as every record is, and said.
+step write_long_record(scan_state *s) {
+  // Invariant: the record's bytes before the area are written, and
+  // [pos, fill) holds the next of them.
+  for (;;) {
+    char *from = s->area + s->pos, *limit = s->area + s->fill;
+    char *e = s->cut->find_end(from, limit);
+    if (e != limit) {
+      *e = '\n';
+      s->pos = s->out_begin = s->out_end =
+          static_cast<std::size_t>(e + 1 - s->area);
+      return write_text(s, from, static_cast<std::size_t>(e + 1 - from));
+    }
+    if (write_text(s, from, static_cast<std::size_t>(limit - from)) ==
+        step::failed)
+      return step::failed;
+    restart_at(s, s->base + s->fill);
+    step r = read_some(s, s->area, area_size, &s->fill);
+    if (r == step::more)
+      continue;
+    if (write_out(s, "\n", 1) == step::failed)
+      return step::failed;
+    // A line is ended by the input's end; a record is none, but what came
+    // of it is written already, and said.
+    if (r == step::done && !s->cut->ends_at_eof)
+      s->result.written_in_part = true;
+    return r;
   }
 }
 
@@ -493,7 +599,7 @@ step take_whole(scan_state *s, bool selected) {
     return pass_record(s, &first, &length);
   }
   ++s->result.written;
-  return is_regular(s->in) ? copy_long_record(s) : hold_long_record(s);
+  return s->in_regular ? copy_long_record(s) : write_long_record(s);
 }
 
 // A long record without a time ends a bounded run as a short one does, but
@@ -529,7 +635,7 @@ step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
   // The input ended inside the record: it is none, but would have been
   // written.
   if (r == step::done && s->result.end == scan_end::input_end &&
-      in_interval(t, start, end)) {
+      in_interval(t, start, end) && !s->result.written_in_part) {
     escape(head, sizeof head, s->result.text);
     s->result.unterminated = true;
   }
@@ -615,8 +721,13 @@ scan_result scan_records(FILE *in, uint64_t start, uint64_t end, FILE *out,
   // written.
   scan_state s{};
   s.in = in;
+  s.in_fd = fileno(in);
+  struct stat st;
+  s.in_regular =
+      s.in_fd >= 0 && fstat(s.in_fd, &st) == 0 && S_ISREG(st.st_mode);
+  s.size_seen = s.in_regular ? static_cast<uint64_t>(st.st_size) : 0;
   s.out = out;
-  s.in_pieces = takes_pieces(out);
+  s.piece = piece_size(out);
   s.cut = how.how == cutting::lines ? &line_cutter : &record_cutter;
   s.how = how;
   s.slack = slack;

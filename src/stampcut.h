@@ -270,6 +270,9 @@ struct scan_result {
   // has no terminator and would have been written (unterminated).
   char text[escaped_size];
   bool unterminated;
+  // A long record from a stream that the input's end cut: written as it
+  // came, with an LF added.
+  bool written_in_part;
   char failure[128]; // why the input failed, or empty
   // The first piece found earlier than one met before it by more than the
   // slack, that piece's time and its offset, and the largest such step
