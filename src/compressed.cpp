@@ -27,40 +27,6 @@
 #include <zstd_errors.h>
 #endif
 
-namespace {
-
-#ifdef STAMPCUT_HAVE_ZLIB
-constexpr bool with_zlib = true;
-#else
-constexpr bool with_zlib = false;
-#endif
-#ifdef STAMPCUT_HAVE_BZIP2
-constexpr bool with_bzip2 = true;
-#else
-constexpr bool with_bzip2 = false;
-#endif
-#ifdef STAMPCUT_HAVE_LZMA
-constexpr bool with_lzma = true;
-#else
-constexpr bool with_lzma = false;
-#endif
-#ifdef STAMPCUT_HAVE_ZSTD
-constexpr bool with_zstd = true;
-#else
-constexpr bool with_zstd = false;
-#endif
-
-constexpr compression compressions[] = {
-    {"gzip", "zcat", "\x1f\x8b", 2, nullptr, with_zlib},
-    // The block size, 1 to 9, follows: "BZh" alone may begin a line of text.
-    {"bzip2", "bzcat", "BZh", 3, "123456789", with_bzip2},
-    {"xz", "xzcat",
-     "\xfd"
-     "7zXZ\0",
-     6, nullptr, with_lzma},
-    {"zstd", "zstdcat", "\x28\xb5\x2f\xfd", 4, nullptr, with_zstd},
-};
-
 // How a decoding step ended.
 enum class decoded { more, member_end, failed };
 
@@ -72,6 +38,8 @@ struct codec {
                   std::size_t *made);
   void (*end)(decompression *d);
 };
+
+namespace {
 
 __attribute__((format(printf, 2, 3))) decoded
 fail_with(decompression *d, const char *format, ...) {
@@ -289,29 +257,48 @@ void zstd_end(decompression *d) {
 }
 #endif
 
-const codec *codec_of(const compression *kind) {
 #ifdef STAMPCUT_HAVE_ZLIB
-  static constexpr codec gzip = {gzip_begin, gzip_step, gzip_end};
-  if (kind == &compressions[0])
-    return &gzip;
+constexpr codec gzip = {gzip_begin, gzip_step, gzip_end};
 #endif
 #ifdef STAMPCUT_HAVE_BZIP2
-  static constexpr codec bzip2 = {bzip2_begin, bzip2_step, bzip2_end};
-  if (kind == &compressions[1])
-    return &bzip2;
+constexpr codec bzip2 = {bzip2_begin, bzip2_step, bzip2_end};
 #endif
 #ifdef STAMPCUT_HAVE_LZMA
-  static constexpr codec xz = {xz_begin, xz_step, xz_end};
-  if (kind == &compressions[2])
-    return &xz;
+constexpr codec xz = {xz_begin, xz_step, xz_end};
 #endif
 #ifdef STAMPCUT_HAVE_ZSTD
-  static constexpr codec zstd = {zstd_begin, zstd_step, zstd_end};
-  if (kind == &compressions[3])
-    return &zstd;
+constexpr codec zstd = {zstd_begin, zstd_step, zstd_end};
 #endif
-  return nullptr;
-}
+
+constexpr compression compressions[] = {
+#ifdef STAMPCUT_HAVE_ZLIB
+    {"gzip", "zcat", "\x1f\x8b", 2, nullptr, &gzip},
+#else
+    {"gzip", "zcat", "\x1f\x8b", 2, nullptr, nullptr},
+#endif
+// The block size, 1 to 9, follows: "BZh" alone may begin a line of text.
+#ifdef STAMPCUT_HAVE_BZIP2
+    {"bzip2", "bzcat", "BZh", 3, "123456789", &bzip2},
+#else
+    {"bzip2", "bzcat", "BZh", 3, "123456789", nullptr},
+#endif
+#ifdef STAMPCUT_HAVE_LZMA
+    {"xz", "xzcat",
+     "\xfd"
+     "7zXZ\0",
+     6, nullptr, &xz},
+#else
+    {"xz", "xzcat",
+     "\xfd"
+     "7zXZ\0",
+     6, nullptr, nullptr},
+#endif
+#ifdef STAMPCUT_HAVE_ZSTD
+    {"zstd", "zstdcat", "\x28\xb5\x2f\xfd", 4, nullptr, &zstd},
+#else
+    {"zstd", "zstdcat", "\x28\xb5\x2f\xfd", 4, nullptr, nullptr},
+#endif
+};
 
 // Feeds the next piece of compressed input, when all that was fed is
 // decoded; false after a read error.
@@ -339,7 +326,7 @@ bool feed(decompression *d) {
 // last member, or -1 once the input is found corrupt, truncated or unread.
 ssize_t read_decompressed(void *cookie, char *buf, std::size_t size) {
   decompression *d = static_cast<decompression *>(cookie);
-  const codec *c = codec_of(d->kind);
+  const codec *c = d->kind->decoder;
   std::size_t made = 0;
   // Invariant: nothing has been made by this call yet, and the failure is
   // empty.
@@ -375,7 +362,7 @@ ssize_t read_decompressed(void *cookie, char *buf, std::size_t size) {
 int close_decompressed(void *cookie) {
   decompression *d = static_cast<decompression *>(cookie);
   if (d->state != nullptr)
-    codec_of(d->kind)->end(d);
+    d->kind->decoder->end(d);
   d->state = nullptr;
   return 0;
 }
@@ -405,7 +392,7 @@ FILE *open_decompressed(decompression *d, const compression *kind, FILE *in,
   d->member_open = false;
   d->state = nullptr;
   d->failure[0] = '\0';
-  if (codec_of(kind) == nullptr) {
+  if (kind->decoder == nullptr) {
     std::snprintf(d->failure, sizeof d->failure,
                   "this stampcut was built without %s", kind->name);
     return nullptr;

@@ -6,14 +6,18 @@
 
 #include "stampcut.h"
 
+// A format's library behind the calls that decode it (compressed.cpp).
+struct codec;
+
 // A compressed format by the bytes its files begin with.
 struct compression {
   const char *name;
   const char *tool; // prints the file decompressed
   const char *magic;
   std::size_t size;
-  const char *then; // the bytes that may follow the magic, or nullptr: any
-  bool built_in;    // this stampcut was built with its library
+  const char *then;     // the bytes that may follow the magic, or nullptr: any
+  const codec *decoder; // nullptr: this stampcut was built without its
+                        // library
 };
 
 // Enough for the longest magic and the byte after any.

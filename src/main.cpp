@@ -128,7 +128,7 @@ int main(int argc, char **argv) {
   // as a pipe is; its year rule still takes the file's last change.
   decompression unpacking;
   FILE *log = in;
-  if (packed != nullptr && packed->built_in) {
+  if (packed != nullptr && packed->decoder != nullptr) {
     log = open_decompressed(&unpacking, packed, in,
                             sampled ? sample.head : nullptr,
                             sampled ? sample.parts[0].size : 0);

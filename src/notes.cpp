@@ -92,7 +92,7 @@ std::string shell_word(const char *text) {
 // option and the bounds as they were typed, in a command that can be
 // pasted.
 bool note_compressed(const compression *c, const run_args *args) {
-  if (c == nullptr || c->built_in)
+  if (c == nullptr || c->decoder != nullptr)
     return false;
   std::string command =
       std::string(c->tool) + " " + shell_word(args->file) + " | stampcut ";
