@@ -384,7 +384,8 @@ FILE *open_decompressed(decompression *d, const compression *kind, FILE *in,
                         const char *head, std::size_t head_size) {
   d->kind = kind;
   d->in = in;
-  std::memcpy(d->packed, head, head_size);
+  if (head_size != 0)
+    std::memcpy(d->packed, head, head_size);
   d->packed_at = 0;
   d->packed_size = head_size;
   d->consumed = 0;
