@@ -103,7 +103,9 @@ choice recognise(const stretch *stretches, std::size_t count,
   for (std::size_t i = 0; i < count && i < max_stretches; ++i)
     list_lines(stretches[i], spans, &lines);
   choice best = {0, 0};
-  for (std::size_t entry = 0; entry < catalogue_size; ++entry) {
+  // Once one times every line, no later entry can win.
+  for (std::size_t entry = 0;
+       entry < catalogue_size && (entry == 0 || best.timed < lines); ++entry) {
     stamp_format compiled;
     const stamp_format *f = nullptr;
     if (entry != 0) {
@@ -112,10 +114,13 @@ choice recognise(const stretch *stretches, std::size_t count,
       f = &compiled;
     }
     std::size_t timed = 0;
+    // The lines of a log are mostly of a few minutes: the memo spares a
+    // conversion for each.
+    date_memo memo{};
     // An entry is dropped once it can no longer time more lines than the
     // best so far, which wins a tie.
     for (std::size_t k = 0; k < lines && timed + (lines - k) > best.timed; ++k)
-      timed += line_time(spans[k].line, spans[k].end, f) != -1 ? 1 : 0;
+      timed += line_time(spans[k].line, spans[k].end, f, &memo) != -1 ? 1 : 0;
     if (timed > best.timed)
       best = {entry, timed};
   }

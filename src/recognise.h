@@ -3,7 +3,7 @@
 #ifndef STAMPCUT_RECOGNISE_H
 #define STAMPCUT_RECOGNISE_H
 
-#include "stampcut.h"
+#include "timing.h"
 
 // Entries of the catalogue; entry 0 is the default stamp.
 constexpr std::size_t catalogue_size = 27;
@@ -48,8 +48,10 @@ constexpr std::size_t head_room = std::size_t{1} << 16;
 // A sample of a log: its head, and for a regular file the window at its
 // middle too, which the search reads anyway.
 struct log_sample {
-  char head[head_room + 1];
-  char middle[window_size + 1];
+  // Room for a zero after the text, and for the memo to compare a minute
+  // at any byte of it.
+  char head[head_room + minute_reach];
+  char middle[window_size + minute_reach];
   stretch parts[2];
   std::size_t count;
   uint64_t bytes_read;

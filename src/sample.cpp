@@ -42,7 +42,7 @@ bool read_sample(FILE *in, uint64_t origin, log_sample *s) {
   ssize_t n = read_at(fd, s->head, head_room, first);
   if (n < 0)
     return false;
-  s->head[n] = '\0';
+  std::memset(s->head + n, 0, minute_reach);
   s->bytes_read = static_cast<uint64_t>(n);
   s->parts[0] = {s->head, static_cast<std::size_t>(n), true,
                  static_cast<std::size_t>(n) < head_room};
@@ -54,7 +54,7 @@ bool read_sample(FILE *in, uint64_t origin, log_sample *s) {
     ssize_t m = read_at(fd, s->middle, window_size, middle);
     if (m < 0)
       return false;
-    s->middle[m] = '\0';
+    std::memset(s->middle + m, 0, minute_reach);
     s->bytes_read += static_cast<uint64_t>(m);
     s->parts[s->count++] = {s->middle, static_cast<std::size_t>(m), false,
                             static_cast<std::size_t>(m) < window_size};
@@ -99,7 +99,7 @@ bool read_head(FILE *in, log_sample *s) {
     if (whole_line)
       break;
   }
-  s->head[got] = '\0';
+  std::memset(s->head + got, 0, minute_reach);
   s->bytes_read = got;
   s->parts[0] = {s->head, got, true, at_end};
   s->count = 1;
