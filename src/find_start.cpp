@@ -245,9 +245,9 @@ bool edge_times(FILE *stream, uint64_t origin, const timer &how, int64_t *first,
     return false;
   const uint64_t begin = origin;
   const uint64_t size = static_cast<uint64_t>(st.st_size);
-  // Windows read from each end at most: lines without a time (a trace, a
-  // banner) may stand between the timed lines and the ends.
-  constexpr uint64_t reads = 4;
+  // Windows read from each end at most (512 KiB): lines without a time (a
+  // long trace, a banner) may stand between the timed lines and the ends.
+  constexpr uint64_t reads = 64;
   char buf[window_size + 1];
   int error = 0;
   *first = *last = -1;

@@ -161,9 +161,24 @@ int main(int argc, char **argv) {
   // log's end, where a time of day as START looks for the last line.
   bound_context context = {format, now, -1};
   int64_t first_line;
-  if (seekable && names_time_of_day(args.start_text))
-    edge_times(in, origin, timer{args.how, format}, &first_line,
-               &context.last_line);
+  if (seekable && names_time_of_day(args.start_text)) {
+    const timer lines_of = {args.how, format};
+    if (!args.rotated)
+      edge_times(in, origin, lines_of, &first_line, &context.last_line);
+    // In a set, the last timed line is in the newest file that has one.
+    for (std::size_t i = set.size(); i-- > 0 && context.last_line < 0;) {
+      FILE *file = is_compressed(set[i]) ? nullptr
+                                         : std::fopen(set[i].path.c_str(), "r");
+      if (file == nullptr)
+        continue;
+      if (format != nullptr)
+        set_reference(&args.format, set[i].changed);
+      edge_times(file, 0, lines_of, &first_line, &context.last_line);
+      std::fclose(file);
+    }
+    if (format != nullptr)
+      set_reference(&args.format, reference);
+  }
   if (!read_bounds(&args, context)) {
     close_log(log, in);
     return -1;
@@ -248,14 +263,16 @@ int main(int argc, char **argv) {
       for (const set_file &f : set)
         if (o.first < 0 && f.first_time >= 0)
           o.first = f.first_time;
-      if (!edge_times(in, 0, how, &first_line, &o.last))
-        o.last = r.last_time;
+      edge_times(in, 0, how, &first_line, &o.last);
     } else if (seekable) {
       edge_times(in, origin, how, &o.first, &o.last);
-    } else {
-      o.first = r.first_time;
-      o.last = r.last_time;
     }
+    // Where the ends hold no timed line within reach, the lines the scan
+    // met are what is known.
+    if (o.first < 0)
+      o.first = r.first_time;
+    if (o.last < 0)
+      o.last = r.last_time;
   }
   if (wants_shape(&args, r)) {
     if (!sampled && seekable)

@@ -31,16 +31,16 @@ constexpr shape catalogue[] = {
     {"%Y-%m-%d-%H.%M.%S", 0, 0},
     {"%Y%m%d-%H:%M:%S", 0, 0},
     {"[%m.%d %H:%M:%S]", 0, 0},
-    {"\"time\":\"%FT%T", 0, 0}, // JSON, the key anywhere in the line
-    {"\"ts\":\"%FT%T", 0, 0},
-    {"\"timestamp\":\"%FT%T", 0, 0},
-    {"\"@timestamp\":\"%FT%T", 0, 0},
-    {"\"time\":%s", 9, 10},  // epoch seconds as a JSON value
-    {"\"time\":%Q", 12, 13}, // and milliseconds
-    {"\"ts\":%s", 9, 10},
-    {"\"ts\":%Q", 12, 13},
-    {"\"timestamp\":%s", 9, 10},
-    {"\"timestamp\":%Q", 12, 13},
+    {"\"time\": \"%FT%T", 0, 0}, // JSON, the key anywhere in the line
+    {"\"ts\": \"%FT%T", 0, 0},
+    {"\"timestamp\": \"%FT%T", 0, 0},
+    {"\"@timestamp\": \"%FT%T", 0, 0},
+    {"\"time\": %s", 9, 10},  // epoch seconds as a JSON value
+    {"\"time\": %Q", 12, 13}, // and milliseconds
+    {"\"ts\": %s", 9, 10},
+    {"\"ts\": %Q", 12, 13},
+    {"\"timestamp\": %s", 9, 10},
+    {"\"timestamp\": %Q", 12, 13},
     {"%d-%b-%Y %H:%M:%S", 0, 0}, // Tomcat
     {"%d %b %Y %H:%M:%S", 0, 0}, // Redis
     {"%Y%m%dT%H%M%S", 0, 0},     // ISO 8601 basic

@@ -236,7 +236,7 @@ search_result find_start(FILE *stream, uint64_t target, const timer &how);
 
 // The times of the first and last pieces with a time of the log that
 // begins at origin in the regular file stream, as how times them, each
-// found within a few windows of its end of the file; false when none is
+// found within 512 KiB of its end of the file; false when either is not
 // found there. The stream's position is left alone.
 bool edge_times(FILE *stream, uint64_t origin, const timer &how, int64_t *first,
                 int64_t *last);

@@ -911,6 +911,9 @@ TEST_F(CommandLine, BoundsAsOperatorsTypeThem) {
   const int64_t night = 1709336400; // 2024-03-01T23:40:00Z
   const std::string iso = minutes("%Y-%m-%dT%H:%M:%SZ", night, 41);
   const std::string syslog = minutes("%b %e %H:%M:%S", night, 41);
+  std::string trace;
+  for (int i = 0; i < 1000; ++i)
+    trace += "    at com.example.Deep(Deep.java)\n";
   // Through a pipe the run's instant stands in for the last line: lines
   // from three hours ago to one hour ago, queried by their times of day.
   const int64_t now = std::time(nullptr);
@@ -924,6 +927,8 @@ TEST_F(CommandLine, BoundsAsOperatorsTypeThem) {
   } cases[] = {
       {iso, "23:50 00:10", lines_of(iso, 10, 20)},
       {iso, "00:05 00:06", lines_of(iso, 25, 1)},
+      // The last line is found past a long trace at the file's end.
+      {iso + trace, "00:05 00:06", lines_of(iso, 25, 1)},
       {iso, "23:45 23:45", lines_of(iso, 5, 36)},
       {iso, "'2024-03-01 23:58' 0:01:30.5", lines_of(iso, 18, 4)},
       {syslog, "'Mar  1 23:59' 'Mar  2 00:01'", lines_of(syslog, 19, 2), true},
