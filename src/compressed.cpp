@@ -305,27 +305,24 @@ constexpr compression compressions[] = {
 bool feed(decompression *d) {
   if (fed_size(d) != 0 || d->in_ended)
     return true;
-  std::size_t n;
-  for (;;) {
-    std::clearerr(d->in);
-    n = std::fread(d->packed, 1, packed_room, d->in);
-    if (n != 0 || !std::ferror(d->in) || errno != EINTR)
-      break;
-  }
-  if (n == 0 && std::ferror(d->in)) {
-    std::snprintf(d->failure, sizeof d->failure, "%s", std::strerror(errno));
+  ssize_t n =
+      d->in->read(d->in, reinterpret_cast<char *>(d->packed), packed_room);
+  if (n < 0) {
+    std::snprintf(d->failure, sizeof d->failure, "%s",
+                  d->in->failure[0] != '\0' ? d->in->failure
+                                            : std::strerror(errno));
     return false;
   }
   d->packed_at = 0;
-  d->packed_size = n;
+  d->packed_size = static_cast<std::size_t>(n);
   d->in_ended = n == 0;
   return true;
 }
 
-// The stream's read: at least one decompressed byte, or 0 at the end of the
+// The input's read: at least one decompressed byte, or 0 at the end of the
 // last member, or -1 once the input is found corrupt, truncated or unread.
-ssize_t read_decompressed(void *cookie, char *buf, std::size_t size) {
-  decompression *d = static_cast<decompression *>(cookie);
+ssize_t read_decompressed(input *in, char *buf, std::size_t size) {
+  decompression *d = static_cast<decompression *>(in->state);
   const codec *c = d->kind->decoder;
   std::size_t made = 0;
   // Invariant: nothing has been made by this call yet, and the failure is
@@ -353,18 +350,20 @@ ssize_t read_decompressed(void *cookie, char *buf, std::size_t size) {
   }
   // What was decoded before a fault is the input's own: it goes out, and
   // the next read fails.
-  if (made != 0)
+  if (made != 0) {
+    in->offset += made;
     return static_cast<ssize_t>(made);
+  }
+  std::snprintf(in->failure, sizeof in->failure, "%s", d->failure);
   errno = EIO;
   return -1;
 }
 
-int close_decompressed(void *cookie) {
-  decompression *d = static_cast<decompression *>(cookie);
+void close_decompressed(input *in) {
+  decompression *d = static_cast<decompression *>(in->state);
   if (d->state != nullptr)
     d->kind->decoder->end(d);
   d->state = nullptr;
-  return 0;
 }
 
 } // namespace
@@ -380,8 +379,8 @@ const compression *compression_of(const unsigned char *head, std::size_t n) {
   return nullptr;
 }
 
-FILE *open_decompressed(decompression *d, const compression *kind, FILE *in,
-                        const char *head, std::size_t head_size) {
+bool open_decompressed(decompression *d, const compression *kind, input *in,
+                       const char *head, std::size_t head_size, input *out) {
   d->kind = kind;
   d->in = in;
   if (head_size != 0)
@@ -396,12 +395,14 @@ FILE *open_decompressed(decompression *d, const compression *kind, FILE *in,
   if (kind->decoder == nullptr) {
     std::snprintf(d->failure, sizeof d->failure,
                   "this stampcut was built without %s", kind->name);
-    return nullptr;
+    return false;
   }
-  cookie_io_functions_t io = {read_decompressed, nullptr, nullptr,
-                              close_decompressed};
-  FILE *out = fopencookie(d, "r", io);
-  if (out != nullptr)
-    std::setvbuf(out, nullptr, _IONBF, 0);
-  return out;
+  *out = input{};
+  out->read = read_decompressed;
+  out->close = close_decompressed;
+  out->state = d;
+  out->fd = -1;
+  // A compressed pipe waits for its writer as the pipe does.
+  out->may_wait = in->may_wait;
+  return true;
 }

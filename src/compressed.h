@@ -1,5 +1,5 @@
 // Compressed logs read in-process (compressed.cpp): gzip, bzip2, xz and
-// zstd, each by the library made for it, behind a stream that gives the
+// zstd, each by the library made for it, behind an input that gives the
 // decompressed bytes as a pipe gives its own.
 #ifndef STAMPCUT_COMPRESSED_H
 #define STAMPCUT_COMPRESSED_H
@@ -38,7 +38,7 @@ constexpr std::size_t packed_room = std::size_t{1} << 16;
 // and why it failed, if it did.
 struct decompression {
   const compression *kind;
-  FILE *in;
+  input *in;
   unsigned char packed[packed_room];
   std::size_t packed_at, packed_size; // what of packed is not yet fed
   uint64_t consumed;                  // compressed bytes fed so far
@@ -48,11 +48,11 @@ struct decompression {
   char failure[128];                  // why it failed, or empty
 };
 
-// A stream of the bytes that d decompresses from in, whose first
-// head_size bytes have been read to head already; nullptr when the
-// library cannot start (d->failure says why). d must outlive the stream;
-// closing the stream frees the library's state, not in.
-FILE *open_decompressed(decompression *d, const compression *kind, FILE *in,
-                        const char *head, std::size_t head_size);
+// Makes out the input of the bytes that d decompresses from in, whose
+// first head_size bytes have been read to head already; false when the
+// library cannot start (d->failure says why). d and in must outlive out;
+// closing out frees the library's state, not in.
+bool open_decompressed(decompression *d, const compression *kind, input *in,
+                       const char *head, std::size_t head_size, input *out);
 
 #endif

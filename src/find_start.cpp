@@ -14,24 +14,10 @@ namespace {
 // Reads that a probe makes at most, a window each, to find its line.
 constexpr std::size_t probe_reads = 16;
 
-// Reads up to one window at offset into buf, with one pread where the
-// stream has a descriptor, so the stream's position and state are left
+// Reads up to one window at offset into buf, leaving the reading position
 // alone. Returns the number of bytes read, or -1 with *error set.
-long read_at(FILE *stream, uint64_t offset, char *buf, int *error) {
-  int fd = fileno(stream);
-  long n;
-  if (fd >= 0) {
-    do
-      n = pread(fd, buf, window_size, static_cast<off_t>(offset));
-    while (n < 0 && errno == EINTR);
-  } else {
-    // A stream that a program made up has no descriptor: read it as one.
-    n = fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0
-            ? -1
-            : static_cast<long>(std::fread(buf, 1, window_size, stream));
-    if (n == 0 && std::ferror(stream))
-      n = -1;
-  }
+long read_at(input *in, uint64_t offset, char *buf, int *error) {
+  long n = read_fully_at(in, offset, buf, window_size);
   if (n < 0)
     *error = errno != 0 ? errno : EIO;
   return n;
@@ -98,7 +84,7 @@ struct probe_count {
 // for records, the first with a time for lines), or -1. *line, when given,
 // gets the offset of the line it reports. A read that fails sets *error to
 // its errno value.
-int64_t read_date_forwards(FILE *stream, uint64_t offset, const timer &how,
+int64_t read_date_forwards(input *stream, uint64_t offset, const timer &how,
                            uint64_t *line, int *error, probe_count *count) {
   probed (*find)(char *, char *, const timer &, bool) =
       how.how == cutting::lines ? first_timed_line : first_line;
@@ -139,7 +125,7 @@ int64_t read_date_forwards(FILE *stream, uint64_t offset, const timer &how,
 
 // Bisection over [lo, hi): an offset after which the line a probe reports
 // is at or before target, or lo. Stops at the first failed read (*error).
-uint64_t binary_seek(FILE *stream, uint64_t lo, uint64_t hi, uint64_t target,
+uint64_t binary_seek(input *stream, uint64_t lo, uint64_t hi, uint64_t target,
                      const timer &how, int *error, probe_count *count) {
   // Invariant: lo is the first offset or a probe whose line is at or before
   // target; every probe at or after hi gave a line later than target or none.
@@ -198,53 +184,55 @@ int64_t edge_time_in(char *buf, long n, bool whole_first, bool at_end,
 
 } // namespace
 
-search_result find_start(FILE *stream, uint64_t target, const timer &how) {
+search_result find_start(input *in, uint64_t target, const timer &how) {
   search_result r = {0, 0, 0, 0};
   probe_count count = {0, 0};
-  // The log begins where the stream stands: the first byte of a file just
-  // opened, or what a caller left unread of standard input.
-  off_t here = ftello(stream);
-  // A stream that cannot seek (a pipe, a terminal) is scanned from where it
-  // stands; nothing has been read from it.
-  if (here < 0 || fseeko(stream, 0, SEEK_END) != 0)
+  // An input that cannot be entered anywhere (a pipe, a terminal) is
+  // scanned from its first byte.
+  if (in->read_at == nullptr)
     return r;
-  off_t size = ftello(stream);
-  uint64_t first = static_cast<uint64_t>(here), start = first;
+  // The log begins where the input stands: the first byte of a file just
+  // opened, or what a caller left unread of standard input.
+  int64_t size = input_size(in);
+  if (size < 0) {
+    r.error = errno;
+    return r;
+  }
+  uint64_t first = in->offset, start = first;
   // Cut into lines, a start of 0 selects the lines before the first with a
   // time, which the search would pass over with the lines of time 0.
-  bool search = size > here && (how.how == cutting::records || target != 0);
+  bool search = static_cast<uint64_t>(size) > first &&
+                (how.how == cutting::records || target != 0);
   if (search) {
     // The probes read a window here and there: read-ahead would only pull
     // in what they never look at.
-    posix_fadvise(fileno(stream), 0, 0, POSIX_FADV_RANDOM);
-    start = binary_seek(stream, first, static_cast<uint64_t>(size), target, how,
+    if (in->fd >= 0)
+      posix_fadvise(in->fd, 0, 0, POSIX_FADV_RANDOM);
+    start = binary_seek(in, first, static_cast<uint64_t>(size), target, how,
                         &r.error, &count);
     // The start is the line that the last probe at start reported. Were it
     // gone (the file changed under us), the log's first byte is the only
     // start known to be a line's.
     if (start != first && r.error == 0) {
       uint64_t line = first;
-      read_date_forwards(stream, start, how, &line, &r.error, &count);
+      read_date_forwards(in, start, how, &line, &r.error, &count);
       start = line;
     }
   }
-  if (r.error == 0 && fseeko(stream, static_cast<off_t>(start), SEEK_SET) != 0)
-    r.error = errno;
-  // Nothing the search met is left for the scan to mistake for its own.
-  std::clearerr(stream);
+  in->offset = start;
   r.start = start;
   r.probes = count.reads;
   r.bytes_read = count.bytes;
   return r;
 }
 
-bool edge_times(FILE *stream, uint64_t origin, const timer &how, int64_t *first,
-                int64_t *last) {
-  struct stat st;
-  if (fstat(fileno(stream), &st) != 0)
+bool edge_times(input *stream, uint64_t origin, const timer &how,
+                int64_t *first, int64_t *last) {
+  int64_t end = stream->read_at != nullptr ? input_size(stream) : -1;
+  if (end < 0)
     return false;
   const uint64_t begin = origin;
-  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  const uint64_t size = static_cast<uint64_t>(end);
   // Windows read from each end at most (512 KiB): lines without a time (a
   // long trace, a banner) may stand between the timed lines and the ends.
   constexpr uint64_t reads = 64;

@@ -57,14 +57,15 @@ struct log_sample {
   uint64_t bytes_read;
 };
 
-// Reads the sample of the regular file in, whose log begins at origin,
-// leaving its position alone. False, with errno set, when a read fails.
-bool read_sample(FILE *in, uint64_t origin, log_sample *s);
-
-// Reads the head of a stream that cannot seek: what its first read brings,
-// and on until it holds a whole line, the stream's end or head_room bytes,
-// without waiting for more. The bytes are the scan's to take first. False,
+// Reads the sample of the input in, which can be entered anywhere and
+// whose log begins at origin, leaving its reading position alone. False,
 // with errno set, when a read fails.
-bool read_head(FILE *in, log_sample *s);
+bool read_sample(input *in, uint64_t origin, log_sample *s);
+
+// Reads the head of an input that cannot be entered anywhere: what its
+// first read brings, and on until it holds a whole line, the input's end or
+// head_room bytes, without waiting for more. The bytes are the scan's to
+// take first. False, with errno set, when a read fails.
+bool read_head(input *in, log_sample *s);
 
 #endif

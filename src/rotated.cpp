@@ -78,46 +78,46 @@ bool older_by_name(const name_place &a, const name_place &b) {
   return a.date < b.date;
 }
 
-// Opens the compressed bytes of a set's file, or the file itself, ready
-// to be read from offset; nullptr with r->failure said.
-FILE *open_file(set_reader *r, const set_file &f, uint64_t offset) {
+// Opens a set's file, through its decompression when compressed, ready to
+// be read from offset; nullptr with r->failure said.
+input *open_file(set_reader *r, const set_file &f, uint64_t offset) {
   r->raw = std::fopen(f.path.c_str(), "r");
-  if (r->raw == nullptr) {
+  if (r->raw == nullptr || !open_input(&r->file, r->raw)) {
     std::snprintf(r->failure, sizeof r->failure, "%s", std::strerror(errno));
     return nullptr;
   }
-  std::setvbuf(r->raw, nullptr, _IONBF, 0);
   unsigned char magic[magic_room];
-  ssize_t n = pread(fileno(r->raw), magic, sizeof magic, 0);
+  ssize_t n =
+      read_fully_at(&r->file, 0, reinterpret_cast<char *>(magic), sizeof magic);
   const compression *kind =
       compression_of(magic, n > 0 ? static_cast<std::size_t>(n) : 0);
-  if (kind != nullptr) {
-    FILE *log = open_decompressed(&r->unpacking, kind, r->raw, nullptr, 0);
-    if (log == nullptr)
-      std::snprintf(r->failure, sizeof r->failure, "%s", r->unpacking.failure);
-    return log;
+  if (kind == nullptr) {
+    r->file.offset = offset;
+    return &r->file;
   }
-  if (offset != 0 && fseeko(r->raw, static_cast<off_t>(offset), SEEK_SET)) {
-    std::snprintf(r->failure, sizeof r->failure, "%s", std::strerror(errno));
+  if (!open_decompressed(&r->unpacking, kind, &r->file, nullptr, 0,
+                         &r->unpacked)) {
+    std::snprintf(r->failure, sizeof r->failure, "%s", r->unpacking.failure);
     return nullptr;
   }
-  return r->raw;
+  return &r->unpacked;
 }
 
 // Closes the file being read.
 void close_file(set_reader *r) {
-  if (r->log != nullptr && r->log != r->raw)
-    std::fclose(r->log);
+  if (r->log != nullptr)
+    close_input(r->log);
   if (r->raw != nullptr)
     std::fclose(r->raw);
-  r->log = r->raw = nullptr;
+  r->log = nullptr;
+  r->raw = nullptr;
 }
 
-// The set stream's read: the bytes of the file being read, then of the
-// next, never of two at once, so that a file's reference is set before
-// any of its lines is taken.
-ssize_t read_set(void *cookie, char *buf, std::size_t size) {
-  set_reader *r = static_cast<set_reader *>(cookie);
+// The set's read: the bytes of the file being read, then of the next,
+// never of two at once, so that a file's reference is set before any of
+// its lines is taken.
+ssize_t read_set(input *in, char *buf, std::size_t size) {
+  set_reader *r = static_cast<set_reader *>(in->state);
   for (;;) {
     if (r->log == nullptr) {
       if (r->current >= r->files->size())
@@ -126,6 +126,9 @@ ssize_t read_set(void *cookie, char *buf, std::size_t size) {
       uint64_t offset = r->given == 0 ? r->offset : 0;
       r->log = open_file(r, f, offset);
       if (r->log == nullptr) {
+        if (r->raw != nullptr)
+          std::fclose(r->raw);
+        r->raw = nullptr;
         r->failed = f.path;
         errno = EIO;
         return -1;
@@ -133,23 +136,19 @@ ssize_t read_set(void *cookie, char *buf, std::size_t size) {
       if (r->format != nullptr)
         set_reference(r->format, f.changed);
       r->file_begin = r->given;
-      r->file_offset = r->log == r->raw ? offset : 0;
+      r->file_offset = r->log->offset;
     }
-    std::clearerr(r->log);
-    std::size_t n = std::fread(buf, 1, size, r->log);
-    if (n != 0) {
-      r->given += n;
-      return static_cast<ssize_t>(n);
+    ssize_t n = r->log->read(r->log, buf, size);
+    if (n > 0) {
+      r->given += static_cast<uint64_t>(n);
+      in->offset += static_cast<uint64_t>(n);
+      return n;
     }
-    if (std::ferror(r->log)) {
-      int error = errno;
-      if (error == EINTR)
-        continue;
+    if (n < 0) {
       r->failed = (*r->files)[r->current].path;
       std::snprintf(r->failure, sizeof r->failure, "%s",
-                    r->log != r->raw && r->unpacking.failure[0] != '\0'
-                        ? r->unpacking.failure
-                        : std::strerror(error));
+                    r->log->failure[0] != '\0' ? r->log->failure
+                                               : std::strerror(errno));
       errno = EIO;
       return -1;
     }
@@ -158,9 +157,8 @@ ssize_t read_set(void *cookie, char *buf, std::size_t size) {
   }
 }
 
-int close_set(void *cookie) {
-  close_file(static_cast<set_reader *>(cookie));
-  return 0;
+void close_set(input *in) {
+  close_file(static_cast<set_reader *>(in->state));
 }
 
 } // namespace
@@ -224,31 +222,29 @@ std::size_t first_to_read(std::vector<set_file> *files, uint64_t start) {
   return first;
 }
 
-FILE *open_set(set_reader *r, std::vector<set_file> *files, std::size_t first,
-               uint64_t offset, stamp_format *format) {
+void open_set(set_reader *r, std::vector<set_file> *files, std::size_t first,
+              uint64_t offset, stamp_format *format, input *set) {
   r->files = files;
   r->current = first;
   r->offset = offset;
-  r->raw = r->log = nullptr;
+  r->raw = nullptr;
+  r->log = nullptr;
   r->format = format;
   r->given = r->file_begin = r->file_offset = 0;
   r->failure[0] = '\0';
-  cookie_io_functions_t io = {read_set, nullptr, nullptr, close_set};
-  FILE *stream = fopencookie(r, "r", io);
-  if (stream != nullptr)
-    std::setvbuf(stream, nullptr, _IONBF, 0);
-  return stream;
+  *set = input{};
+  set->read = read_set;
+  set->close = close_set;
+  set->state = r;
+  set->fd = -1;
 }
 
 bool read_file_head(const std::string &path, log_sample *sample) {
   set_reader r;
   set_file f = {path, 0, -1, false};
-  FILE *log = open_file(&r, f, 0);
-  bool read = log != nullptr && read_head(log, sample);
-  if (log != nullptr && log != r.raw)
-    std::fclose(log);
-  if (r.raw != nullptr)
-    std::fclose(r.raw);
+  r.log = open_file(&r, f, 0);
+  bool read = r.log != nullptr && read_head(r.log, sample);
+  close_file(&r);
   return read;
 }
 
@@ -282,11 +278,8 @@ void time_set(run_args *args, std::vector<set_file> *files,
 
 bool is_compressed(const set_file &f) {
   set_reader r;
-  FILE *log = open_file(&r, f, 0);
-  bool packed = log != nullptr && log != r.raw;
-  if (packed)
-    std::fclose(log);
-  if (r.raw != nullptr)
-    std::fclose(r.raw);
+  r.log = open_file(&r, f, 0);
+  bool packed = r.log == &r.unpacked;
+  close_file(&r);
   return packed;
 }

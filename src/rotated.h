@@ -32,13 +32,15 @@ void order_by_first_lines(std::vector<set_file> *files);
 // marked skipped.
 std::size_t first_to_read(std::vector<set_file> *files, uint64_t start);
 
-// A set being read as one stream: its files one after the other, each
+// A set being read as one input: its files one after the other, each
 // through its decompression when compressed, from the first to read on.
 struct set_reader {
   std::vector<set_file> *files;
-  std::size_t current; // the file being read, or the next to open
-  uint64_t offset;     // where the first file read is read from
-  FILE *raw, *log;     // the file being read, and what gives its bytes
+  std::size_t current;  // the file being read, or the next to open
+  uint64_t offset;      // where the first file read is read from
+  FILE *raw;            // the file being read
+  input file, unpacked; // its bytes, and what its decompression makes of them
+  input *log;           // the one of them that gives the log's bytes
   decompression unpacking;
   stamp_format *format; // its reference follows the file being read
   uint64_t given;       // bytes the stream has given so far
@@ -49,12 +51,12 @@ struct set_reader {
   std::string failed;
 };
 
-// Opens a stream of the set's bytes from file first, read from offset on
-// (0 for a compressed file), as a pipe is read; format, when given, takes
-// each file's own reference as that file is read. r must outlive the
-// stream.
-FILE *open_set(set_reader *r, std::vector<set_file> *files, std::size_t first,
-               uint64_t offset, stamp_format *format);
+// Makes set the input of the set's bytes from file first, read from offset
+// on (0 for a compressed file), as a pipe is read; format, when given,
+// takes each file's own reference as that file is read. r must outlive
+// set.
+void open_set(set_reader *r, std::vector<set_file> *files, std::size_t first,
+              uint64_t offset, stamp_format *format, input *set);
 
 // Reads the first bytes of the file at path for the choice of a stamp
 // shape and its first timed line: decompressed when compressed. False,

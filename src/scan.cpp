@@ -49,14 +49,7 @@ struct cutter {
 // Where a scan stands: the open input, what has been read of it and the
 // selected records that wait in the same buffer to be written.
 struct scan_state {
-  FILE *in;
-  int in_fd; // in's descriptor, or -1 for a stream without one
-  // Whether in is a regular file, read in large reads and read again to
-  // copy a long record; anything else is read as its bytes arrive.
-  bool in_regular;
-  // The size of the regular file in when last seen: a read that finds it
-  // smaller may have read a rewritten file's bytes after the old ones.
-  uint64_t size_seen;
+  input *in; // read on from base + fill
   FILE *out;
   // The bytes past area_size are never written: a zero after the last
   // read, and room for the memo to compare a minute at any byte read.
@@ -338,74 +331,17 @@ step take_lines(scan_state *s, uint64_t start, uint64_t end) {
   }
 }
 
-// Reads up to count bytes to at, *n of them: more when some were read, done
-// at the end of the input, failed after a read error. A regular file is
-// read until count bytes or its end; anything else (a pipe, a terminal, a
-// socket) gives what it holds now, in one read(2), so that the scan acts on
-// each line as it arrives and not once a read is full.
+// Reads up to count bytes to at, *n of them, as the input reads them: more
+// when some were read, done at the end of the input, failed after a read
+// error.
 step read_some(scan_state *s, char *at, std::size_t count, std::size_t *n) {
-  *n = 0;
-  if (s->in_fd < 0) { // a stream a program made up, without a descriptor
-    for (;;) {
-      std::clearerr(s->in);
-      *n = std::fread(at, 1, count, s->in);
-      s->result.bytes_read += *n;
-      if (*n != 0)
-        return step::more;
-      if (!std::ferror(s->in))
-        return step::done;
-      if (errno != EINTR)
-        return fail(s, errno);
-    }
-  }
-  // Invariant: *n bytes are read, and more are wanted.
-  while (*n < count) {
-    ssize_t got = read(s->in_fd, at + *n, count - *n);
-    if (got > 0) {
-      *n += static_cast<std::size_t>(got);
-      if (!s->in_regular)
-        break;
-    } else if (got == 0) {
-      break;
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      // A descriptor the parent left non-blocking: wait as a blocking one
-      // would, but keep what was read.
-      if (*n != 0)
-        break;
-      pollfd ready = {s->in_fd, POLLIN, 0};
-      if (poll(&ready, 1, -1) < 0 && errno != EINTR)
-        return fail(s, errno);
-    } else if (errno != EINTR) {
-      // The bytes read before the error are taken; the next read fails.
-      if (*n != 0)
-        break;
-      return fail(s, errno);
-    }
-  }
+  ssize_t got = s->in->read(s->in, at, count);
+  *n = got > 0 ? static_cast<std::size_t>(got) : 0;
   s->result.bytes_read += *n;
-  return *n != 0 ? step::more : step::done;
-}
-
-// Reads on as read_some does, to at in the area, where the bytes of a
-// regular file follow on from those before them. A file found smaller
-// than it was, or than the offset read, was cut under the run, and may have
-// been written anew: what this read brought may splice two texts, and is
-// dropped, so that the run ends with the records read before it. A file
-// never seen with a size is not measured: the kernel's files (/proc) say 0
-// whatever they hold.
-step read_on(scan_state *s, char *at, std::size_t count, std::size_t *n) {
-  step r = read_some(s, at, count, n);
-  struct stat st;
-  if (!s->in_regular || r == step::failed || fstat(s->in_fd, &st) != 0)
-    return r;
-  uint64_t size = static_cast<uint64_t>(st.st_size);
-  if (size < s->size_seen ||
-      (s->size_seen != 0 && size < s->base + (at - s->area) + *n)) {
-    *n = 0;
-    return fail_with(s, "truncated while being read");
-  }
-  s->size_seen = size;
-  return r;
+  if (got < 0)
+    return s->in->failure[0] != '\0' ? fail_with(s, s->in->failure)
+                                     : fail(s, errno != 0 ? errno : EIO);
+  return got != 0 ? step::more : step::done;
 }
 
 // Makes room for one more read: writes the whole pieces of the selected
@@ -428,12 +364,12 @@ step make_room(scan_state *s) {
 step refill(scan_state *s) {
   // Input that is not a regular file may keep the read waiting for its
   // writer: the records selected so far go out before it.
-  if (s->in_fd >= 0 && !s->in_regular && write_pending(s) == step::failed)
+  if (s->in->may_wait && write_pending(s) == step::failed)
     return step::failed;
   if (s->fill + read_size > area_size && make_room(s) == step::failed)
     return step::failed;
   std::size_t n;
-  step r = read_on(s, s->area + s->fill, area_size - s->fill, &n);
+  step r = read_some(s, s->area + s->fill, area_size - s->fill, &n);
   s->fill += n;
   s->cr_at = 0;
   return r;
@@ -480,7 +416,7 @@ step skip_to_terminator(scan_state *s, uint64_t *length) {
   for (;;) {
     *length += s->fill - s->pos;
     restart_at(s, s->base + s->fill);
-    step r = read_on(s, s->area, area_size, &s->fill);
+    step r = read_some(s, s->area, area_size, &s->fill);
     if (r != step::more)
       return r;
     char *e = s->cut->find_end(s->area, s->area + s->fill);
@@ -504,23 +440,24 @@ step pass_record(scan_state *s, uint64_t *first, uint64_t *length) {
 // Copies the record of length bytes at first, and the terminator that
 // follows it as an LF, from the file to the output, a read at a time. The
 // file must still hold them: a record is written whole or the run fails.
-// Leaves the stream just past the terminator.
+// Leaves the reading position just past the terminator.
 step copy_back(scan_state *s, uint64_t first, uint64_t length, bool at_eof) {
-  if (fseeko(s->in, static_cast<off_t>(first), SEEK_SET) != 0)
-    return fail(s, errno);
   // A line that the file's end ends has no terminator to copy: its LF is
   // added.
   uint64_t left = length + (at_eof ? 0 : 1);
+  uint64_t at = first; // the next byte to copy
   while (left > 0) {
     std::size_t got = 0;
     while (got < write_size && left > 0) {
       std::size_t want = left < write_size - got ? left : write_size - got;
-      std::size_t n;
-      step r = read_some(s, s->area + got, want, &n);
-      if (r != step::more)
-        return r == step::done ? file_changed(s) : r;
-      got += n;
-      left -= n;
+      ssize_t n = read_fully_at(s->in, at, s->area + got, want);
+      if (n < 0)
+        return fail(s, errno != 0 ? errno : EIO);
+      if (n == 0)
+        return file_changed(s);
+      got += static_cast<std::size_t>(n);
+      at += static_cast<uint64_t>(n);
+      left -= static_cast<uint64_t>(n);
     }
     // No terminator within the record, and one right after it.
     char *stop = s->area + got - (left == 0 && !at_eof ? 1 : 0);
@@ -538,6 +475,7 @@ step copy_back(scan_state *s, uint64_t first, uint64_t length, bool at_eof) {
       return step::failed;
   }
   restart_at(s, first + length + 1);
+  s->in->offset = s->base;
   return at_eof ? step::done : step::more;
 }
 
@@ -599,7 +537,7 @@ step take_whole(scan_state *s, bool selected) {
     return pass_record(s, &first, &length);
   }
   ++s->result.written;
-  return s->in_regular ? copy_long_record(s) : write_long_record(s);
+  return s->in->regular ? copy_long_record(s) : write_long_record(s);
 }
 
 // A long record without a time ends a bounded run as a short one does, but
@@ -714,18 +652,13 @@ step scan(scan_state *s, uint64_t start, uint64_t end) {
 
 } // namespace
 
-scan_result scan_records(FILE *in, uint64_t start, uint64_t end, FILE *out,
+scan_result scan_records(input *in, uint64_t start, uint64_t end, FILE *out,
                          const timer &how, const char *head,
                          std::size_t head_size, uint64_t slack) {
   // Cleared whole, once, so that no byte of the buffer is read before it is
   // written.
   scan_state s{};
   s.in = in;
-  s.in_fd = fileno(in);
-  struct stat st;
-  s.in_regular =
-      s.in_fd >= 0 && fstat(s.in_fd, &st) == 0 && S_ISREG(st.st_mode);
-  s.size_seen = s.in_regular ? static_cast<uint64_t>(st.st_size) : 0;
   s.out = out;
   s.piece = piece_size(out);
   s.cut = how.how == cutting::lines ? &line_cutter : &record_cutter;
@@ -737,15 +670,15 @@ scan_result scan_records(FILE *in, uint64_t start, uint64_t end, FILE *out,
   // Lines before the first with a time go with none, as if with a line
   // before every time.
   s.line_selected = start == 0;
-  off_t at = ftello(in);
-  const uint64_t first = at > 0 ? static_cast<uint64_t>(at) : 0;
-  restart_at(&s, first);
   // What was read of a stream before the scan is the first of its bytes.
+  restart_at(&s, in->offset - head_size);
   if (head_size != 0)
     std::memcpy(s.area, head, head_size);
   s.fill = head_size;
   // From here on the file is read straight through.
-  posix_fadvise(fileno(in), at > 0 ? at : 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (in->regular)
+    posix_fadvise(in->fd, static_cast<off_t>(in->offset), 0,
+                  POSIX_FADV_SEQUENTIAL);
 
   step r = scan(&s, start, end);
   // The records taken before the scan ended are written, unless writing

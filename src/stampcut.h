@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "input.h"
+
 // Bytes of file data in every read buffer; each buffer has one more byte
 // that stays zero so that any text in it is zero-terminated.
 constexpr std::size_t window_size = 8192;
@@ -230,16 +232,17 @@ struct search_result {
   uint64_t bytes_read;
 };
 
-// Positions stream at the start of a line at or before the first line later
-// than target. Leaves an unseekable stream alone.
-search_result find_start(FILE *stream, uint64_t target, const timer &how);
+// Moves in's reading position to the start of a line at or before the
+// first line later than target. Leaves an input that cannot be entered
+// anywhere alone.
+search_result find_start(input *in, uint64_t target, const timer &how);
 
 // The times of the first and last pieces with a time of the log that
-// begins at origin in the regular file stream, as how times them, each
-// found within 512 KiB of its end of the file; false when either is not
-// found there. The stream's position is left alone.
-bool edge_times(FILE *stream, uint64_t origin, const timer &how, int64_t *first,
-                int64_t *last);
+// begins at origin in the input stream, which can be entered anywhere, as
+// how times them, each found within 512 KiB of its end of the file; false
+// when either is not found there. The reading position is left alone.
+bool edge_times(input *stream, uint64_t origin, const timer &how,
+                int64_t *first, int64_t *last);
 
 // The time of the first piece with a time among the lines of a log's first
 // size bytes at text, as how times them; at_end: they are the whole log.
@@ -288,7 +291,7 @@ struct scan_result {
 // what was read of in already.
 // Pieces taken before the scan ends are written before it
 // returns; what to say about the input is left to the caller.
-scan_result scan_records(FILE *in, uint64_t start, uint64_t end, FILE *out,
+scan_result scan_records(input *in, uint64_t start, uint64_t end, FILE *out,
                          const timer &how, const char *head = nullptr,
                          std::size_t head_size = 0, uint64_t slack = 0);
 

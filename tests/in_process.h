@@ -5,28 +5,45 @@
 
 #include "timing.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
-// The search as the tests call it: where it starts; *error gets its error.
-inline uint64_t search_from(FILE *in, uint64_t target, int *error,
+// The search as the tests call it: where it starts, where the stream is
+// left; *error gets its error.
+inline uint64_t search_from(FILE *stream, uint64_t target, int *error,
                             cutting how = cutting::records,
                             const stamp_format *format = nullptr) {
-  search_result r = find_start(in, target, timer{how, format});
+  input in;
+  if (!open_input(&in, stream)) {
+    *error = errno;
+    return 0;
+  }
+  search_result r = find_start(&in, target, timer{how, format});
   *error = r.error;
+  if (r.error == 0 && in.read_at != nullptr &&
+      fseeko(stream, static_cast<off_t>(r.start), SEEK_SET) != 0)
+    *error = errno;
   return r.start;
 }
 
 // The scan as the tests call it: its status, with a failure of the input
 // said as the entry point says it. Closes in.
-inline int scan_from(FILE *in, const char *name, uint64_t start, uint64_t end,
-                     FILE *out, cutting how = cutting::records,
+inline int scan_from(FILE *stream, const char *name, uint64_t start,
+                     uint64_t end, FILE *out, cutting how = cutting::records,
                      const stamp_format *format = nullptr) {
-  scan_result r = scan_records(in, start, end, out, timer{how, format});
+  input in;
+  if (!open_input(&in, stream)) {
+    report(name, std::strerror(errno));
+    std::fclose(stream);
+    return -1;
+  }
+  scan_result r = scan_records(&in, start, end, out, timer{how, format});
   if (r.failure[0] != '\0')
     report(name, r.failure);
-  std::fclose(in);
+  std::fclose(stream);
   return r.status;
 }
 
