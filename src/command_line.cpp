@@ -24,7 +24,9 @@ bool write_out(const char *text) {
 }
 
 // The help begins with a synopsis of its own: the usage text of a run
-// with too few operands names numbers only, and no option.
+// with too few operands names numbers only, and no option. It fits a
+// screen: one line an option, the bounds in two; the rules are the man
+// page's.
 bool write_help() {
   return write_out(
       "Usage: stampcut [-m] [-f FORMAT] [-s SECONDS] [-r] [-v] [--] FILE START "
@@ -32,31 +34,25 @@ bool write_help() {
       "       stampcut -h | --help | --version\n"
       "Print the lines of the time-ordered log FILE (-: standard input) from "
       "START\n"
-      "up to END, finding the first by bisection.\n"
-      "  -m, --multiline      cut FILE into whole lines, timed by the stamp "
-      "that\n"
-      "                       stampcut recognises; a line without a time goes "
-      "with\n"
-      "                       the line before it\n"
-      "  -f, --format=FORMAT  find each line's time as FORMAT describes it "
-      "(implies -m)\n"
-      "  -s, --slack=SECONDS  find every line of the interval in a log whose "
-      "lines\n"
-      "                       may be up to SECONDS out of time order\n"
-      "  -r, --rotated        read FILE with FILE.1, FILE.2.gz ... as one log, "
-      "oldest\n"
-      "                       first\n"
+      "up to END; the first is found by bisection, not by reading from the "
+      "top.\n"
+      "  -m, --multiline      whole lines, timed by the stamp shape "
+      "recognised\n"
+      "  -f, --format=FORMAT  stamps as FORMAT describes them ('%b %e %T'); "
+      "implies -m\n"
+      "  -s, --slack=SECONDS  find every line of a log up to SECONDS out of "
+      "order\n"
+      "  -r, --rotated        read FILE with FILE.1, FILE.2.gz ... as one "
+      "log\n"
       "  -v, --verbose        say on standard error what the run understood "
       "and did\n"
       "  -h, --help           write this help and exit\n"
       "      --version        write the version and exit\n"
-      "START and END: a time of day (03:30), today, yesterday or tomorrow with "
-      "or\n"
-      "without one, a date (2024-03-01T03:30), a text in FORMAT, now or -15m "
-      "(START\n"
-      "included, END excluded); or seconds since the epoch (START excluded, "
-      "END\n"
-      "included). See stampcut(1).\n");
+      "START, END: a date (2024-03-01T03:30), a time of day (03:30), today, "
+      "-15m, now,\n"
+      "a text in FORMAT: [START, END); or seconds since the epoch: (START, "
+      "END].\n"
+      "See stampcut(1).\n");
 }
 
 // Reads text, decimal digits and nothing else, as a number of seconds.

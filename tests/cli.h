@@ -46,7 +46,7 @@ std::string lines(std::initializer_list<int64_t> times, const char *eol = "\n");
 std::string shaped(std::string pattern, int64_t t, int offset = 0);
 
 // A shape of log that everyday software writes, and the FORMAT that reads
-// it (the README's table of recipes).
+// it: each is read back from a file and through a pipe.
 struct shape {
   const char *what, *format, *pattern;
   int offset = 0;

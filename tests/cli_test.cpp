@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 #include <sys/stat.h>
@@ -791,6 +792,9 @@ TEST_F(CommandLine, OptionsStandBeforeFile) {
             "Usage: stampcut [-m] [-f FORMAT] [-s SECONDS] [-r] [-v] [--] FILE "
             "START [END]");
   EXPECT_NE(help.out.find("--format=FORMAT"), std::string::npos);
+  // A screen's worth: the rules are the man page's.
+  EXPECT_LE(std::count(help.out.begin(), help.out.end(), '\n'), 25);
+  EXPECT_NE(help.out.find("stampcut(1)"), std::string::npos);
   EXPECT_EQ(help.status, 0);
 }
 
