@@ -21,14 +21,18 @@ constexpr std::size_t write_size = std::size_t{1} << 16;
 // pieces, so that the reader drains some while the next are written. 1 MiB
 // is Linux's default limit for a user's pipe.
 constexpr int pipe_size = 1 << 20;
-// Each refill reads at least this much, straight into the scan's buffer: a
-// read(2) a window cost the kernel as much again as the copy it made. The
-// window still bounds how a record is cut and timed.
-constexpr std::size_t read_size = std::size_t{1} << 16;
+// The first refill reads this much, straight into the scan's
+// buffer (a read(2) a window cost the kernel as much again as the copy it
+// made), and each next one twice the last, up to largest_read: a narrow
+// query ends within its first reads, and a wide one, from a cold cache,
+// gets the disk's large reads. The window still bounds how a record is cut
+// and timed.
+constexpr std::size_t first_read = std::size_t{1} << 16;
+constexpr std::size_t largest_read = std::size_t{1} << 20;
 // The scan's buffer holds selected text not yet written (less than
 // write_size, or none, when a read is made), an incomplete record (less
-// than a window) and one more read (read_size or more).
-constexpr std::size_t area_size = write_size + window_size + read_size;
+// than a window) and one more read.
+constexpr std::size_t area_size = write_size + window_size + largest_read;
 
 enum class step { more, done, failed };
 
@@ -54,8 +58,9 @@ struct scan_state {
   // The bytes past area_size are never written: a zero after the last
   // read, and room for the memo to compare a minute at any byte read.
   char area[area_size + minute_reach];
-  std::size_t fill; // valid bytes at the front of area
-  std::size_t pos;  // first byte not yet taken
+  std::size_t fill;      // valid bytes at the front of area
+  std::size_t read_want; // bytes the next refill asks for
+  std::size_t pos;       // first byte not yet taken
   // [out_begin, out_end) holds the selected records taken so far, each with
   // an LF, not yet written; out_end <= pos.
   std::size_t out_begin, out_end;
@@ -366,10 +371,12 @@ step refill(scan_state *s) {
   // writer: the records selected so far go out before it.
   if (s->in->may_wait && write_pending(s) == step::failed)
     return step::failed;
-  if (s->fill + read_size > area_size && make_room(s) == step::failed)
+  if (s->fill + s->read_want > area_size && make_room(s) == step::failed)
     return step::failed;
   std::size_t n;
-  step r = read_some(s, s->area + s->fill, area_size - s->fill, &n);
+  step r = read_some(s, s->area + s->fill, s->read_want, &n);
+  if (s->read_want < largest_read)
+    s->read_want *= 2;
   s->fill += n;
   s->cr_at = 0;
   return r;
@@ -659,6 +666,7 @@ scan_result scan_records(input *in, uint64_t start, uint64_t end, FILE *out,
   // written.
   scan_state s{};
   s.in = in;
+  s.read_want = first_read;
   s.out = out;
   s.piece = piece_size(out);
   s.cut = how.how == cutting::lines ? &line_cutter : &record_cutter;
