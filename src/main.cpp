@@ -74,16 +74,26 @@ int main(int argc, char **argv) {
   const std::size_t head = searchable ? 0 : log.sample.parts[0].size;
   scan_result r = scan_records(log.in, args.start.value, args.end.value, stdout,
                                how, log.sample.head, head, args.slack);
-  // In a set, the notes name the file they arise in.
+  // In a set, the notes name the file they arise in, and its offsets.
   const set_reader &reader = log.set_reading;
-  if (args.rotated) {
-    if (r.end == scan_end::failed && !reader.failed.empty()) {
-      o.name = reader.failed.c_str();
-      std::snprintf(r.failure, sizeof r.failure, "%s", reader.failure);
-    } else if (reader.current < log.set.size()) {
-      o.name = log.set[reader.current].path.c_str();
-      if (r.end_offset >= reader.file_begin)
-        r.end_offset += reader.file_offset - reader.file_begin;
+  if (args.rotated && r.end == scan_end::failed && !reader.failed.empty()) {
+    o.name = reader.failed.c_str();
+    std::snprintf(r.failure, sizeof r.failure, "%s", reader.failure);
+  } else if (args.rotated) {
+    bool at_piece = r.end == scan_end::past_end || r.end == scan_end::stopped;
+    // Without a piece that ended it, the notes are on the set's last bytes.
+    uint64_t given = log.joined.offset, own;
+    const set_file *f = file_holding(log.set,
+                                     at_piece    ? r.end_offset
+                                     : given > 0 ? given - 1
+                                                 : 0,
+                                     &own);
+    o.name = f != nullptr ? f->path.c_str() : nullptr;
+    if (at_piece && f != nullptr)
+      r.end_offset = own;
+    if (r.largest_step != 0) {
+      f = file_holding(log.set, r.late_after_at, &r.late_after_at);
+      o.late_name = f != nullptr ? f->path.c_str() : nullptr;
     }
   }
   o.first = o.last = -1;

@@ -121,7 +121,14 @@ std::string bounds_typed(const run_args *args) {
 std::string read_by_m(const run_args *args, bool recognised) {
   if (!recognised)
     return "";
-  return ": its stamps read as -m reads them: stampcut -m " +
+  // The command is the run's own with -m: the options that chose what is
+  // read and how far stay.
+  std::string options = "-m ";
+  if (args->rotated)
+    options += "-r ";
+  if (args->slack != 0)
+    options += "-s " + std::to_string(args->slack) + " ";
+  return ": its stamps read as -m reads them: stampcut " + options +
          shell_word(args->file) + " " + bounds_typed(args);
 }
 
@@ -193,7 +200,8 @@ bool note_outcome(const run_args *args, const scan_result &r,
     say("stampcut: %s: not in time order: a line at %s follows one at %s "
         "(byte %llu): lines of the interval may be missed; --slack %lld "
         "reads past the edges\n",
-        file, reading_of(r.late_time, run_format(args)).text,
+        o.late_name != nullptr ? o.late_name : file,
+        reading_of(r.late_time, run_format(args)).text,
         reading_of(r.late_after, run_format(args)).text,
         static_cast<unsigned long long>(r.late_after_at),
         static_cast<long long>(r.largest_step));

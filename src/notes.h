@@ -20,6 +20,7 @@ bool wants_shape(const run_args *args, const scan_result &r);
 // What the notes after the output know of the log beside the scan.
 struct outcome {
   const char *name;      // the file the notes name, when not FILE
+  const char *late_name; // the file of the line out of order, when not FILE
   bool said_before;      // a note came before the run
   bool shape_recognised; // the catalogue times lines of the log
   bool year_from_file;   // a year-less stamp took the file's last change

@@ -135,8 +135,8 @@ ssize_t read_set(input *in, char *buf, std::size_t size) {
       }
       if (r->format != nullptr)
         set_reference(r->format, f.changed);
-      r->file_begin = r->given;
-      r->file_offset = r->log->offset;
+      (*r->files)[r->current].begin = r->given;
+      (*r->files)[r->current].from = r->log->offset;
     }
     ssize_t n = r->log->read(r->log, buf, size);
     if (n > 0) {
@@ -188,7 +188,8 @@ bool list_rotated(const char *file, std::vector<set_file> *files) {
     struct stat st;
     if (stat(f.second.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
       continue;
-    files->push_back({f.second, static_cast<int64_t>(st.st_mtime), -1, false});
+    files->push_back({f.second, static_cast<int64_t>(st.st_mtime), -1, false,
+                      UINT64_MAX, 0});
   }
   return true;
 }
@@ -230,7 +231,7 @@ void open_set(set_reader *r, std::vector<set_file> *files, std::size_t first,
   r->raw = nullptr;
   r->log = nullptr;
   r->format = format;
-  r->given = r->file_begin = r->file_offset = 0;
+  r->given = 0;
   r->failure[0] = '\0';
   *set = input{};
   set->read = read_set;
@@ -239,9 +240,22 @@ void open_set(set_reader *r, std::vector<set_file> *files, std::size_t first,
   set->fd = -1;
 }
 
+const set_file *file_holding(const std::vector<set_file> &files,
+                             uint64_t offset, uint64_t *own) {
+  // The files were opened in their order: the last opened at or before
+  // offset gave it.
+  const set_file *holder = nullptr;
+  for (const set_file &f : files)
+    if (f.begin != UINT64_MAX && f.begin <= offset)
+      holder = &f;
+  if (holder != nullptr)
+    *own = offset - holder->begin + holder->from;
+  return holder;
+}
+
 bool read_file_head(const std::string &path, log_sample *sample) {
   set_reader r;
-  set_file f = {path, 0, -1, false};
+  set_file f = {path, 0, -1, false, 0, 0};
   r.log = open_file(&r, f, 0);
   bool read = r.log != nullptr && read_head(r.log, sample);
   close_file(&r);

@@ -16,6 +16,9 @@ struct set_file {
   int64_t first_time; // its first timed line's, -1 when its first lines
                       // have none
   bool skipped;       // it holds no line of the interval, and is not read
+  // Where its bytes begin among the set's, once it is opened, and at which
+  // of its own offsets.
+  uint64_t begin, from;
 };
 
 // Lists file and the files that rotation made of it in its folder
@@ -43,11 +46,8 @@ struct set_reader {
   input *log;           // the one of them that gives the log's bytes
   decompression unpacking;
   stamp_format *format; // its reference follows the file being read
-  uint64_t given;       // bytes the stream has given so far
-  // Where the bytes of the file being read begin in the stream, and at
-  // which of its own offsets.
-  uint64_t file_begin, file_offset;
-  char failure[128]; // why a file failed, which failed names
+  uint64_t given;       // bytes the set has given so far
+  char failure[128];    // why a file failed, which failed names
   std::string failed;
 };
 
@@ -57,6 +57,11 @@ struct set_reader {
 // set.
 void open_set(set_reader *r, std::vector<set_file> *files, std::size_t first,
               uint64_t offset, stamp_format *format, input *set);
+
+// The file of the set that gave the byte at offset among the set's bytes,
+// and *own, that byte's offset in it; nullptr when no file gave it.
+const set_file *file_holding(const std::vector<set_file> &files,
+                             uint64_t offset, uint64_t *own);
 
 // Reads the first bytes of the file at path for the choice of a stamp
 // shape and its first timed line: decompressed when compressed. False,

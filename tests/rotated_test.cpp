@@ -122,6 +122,17 @@ TEST_F(Rotated, OrderAndFaults) {
        lines({T + 1, T + 2}),
        "",
        0},
+      {"a note names the file of the line it is on, and its offset there",
+       {{"app.log", c},
+        {"app.log.1",
+         lines({T + 2}) + "=== restarted 2.4 ===\n" + lines({T + 3})},
+        {"app.log.2", a}},
+       "-r -s 1 app.log " + std::to_string(T) + " " + std::to_string(T + 5),
+       lines({T + 1, T + 2}),
+       "stampcut: app.log.1: stopped at a line without a timestamp, byte 52: "
+       "2.4 === (see -m and -f): its stamps read as -m reads them: "
+       "stampcut -m -r -s 1 app.log",
+       0},
       {"-r needs a file",
        {{"app.log", a}},
        "-r - 0 <app.log",
