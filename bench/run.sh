@@ -143,11 +143,13 @@ bits_of() {
 }
 
 # Prints the number of reads of log $1 in strace output $2, their bytes and
-# the largest. Only reads of the log's descriptor from its opening on count:
-# the loader reads the libraries through the same descriptor number before.
+# the largest. Only reads of the log's descriptor from its opening on count,
+# up to its closing where closes are traced: the loader reads the libraries
+# through the same descriptor number before, and other files after.
 log_reads() {
   awk -F'= ' -v path="\"$1\"" '
     /^openat\(/ && index($0, path) { fd = $NF; next }
+    fd != "" && $0 ~ "^close\\(" fd "\\)" { fd = ""; next }
     fd != "" && $0 ~ "^p?read(64)?\\(" fd "," { n++; s += $NF; if ($NF > max) max = $NF }
     END { print n + 0, s + 0, max + 0 }' "$2"
 }
@@ -381,14 +383,17 @@ echo "== read and write calls: every record of the 1 MiB log to /dev/null, and i
 calls() {
   awk -F'= ' -v path="\"$1\"" '
     /^openat\(/ && index($0, path) { fd = $NF; next }
-    fd != "" && $0 ~ "^read\\(" fd "," { r++ }
+    fd != "" && $0 ~ "^p?read(64)?\\(" fd "," {
+      x = $0; sub(/\) += -?[0-9]+$/, "", x); k = split(x, f, ", ")
+      if ((/^pread64/ ? f[k - 1] : f[k]) + 0 > 8192) r++
+    }
     /write\(1,/ { n++; s += $NF }
     END { print r + 0, n + 0, s + 0 }' "$2"
 }
-# The scan's reads are read(2); the probes' are pread64(2).
-strace -e trace=openat,read,write -o "$work/writes.strace" "$bin" "$small" 0 >/dev/null
+# The scan's reads ask for 64 KiB or more; the probes' for a window.
+strace -e trace=openat,read,pread64,write -o "$work/writes.strace" "$bin" "$small" 0 >/dev/null
 read -r reads writes written < <(calls "$small" "$work/writes.strace")
-strace -e trace=openat,read,write -o "$work/pipe.strace" "$bin" "$small" 0 | cat >/dev/null
+strace -e trace=openat,read,pread64,write -o "$work/pipe.strace" "$bin" "$small" 0 | cat >/dev/null
 read -r _ pipe_writes pipe_written < <(calls "$small" "$work/pipe.strace")
 echo "  $reads reads of $(stat -c %s "$small") bytes;" \
   "$writes writes, $written bytes, $((written / writes)) bytes a write;" \
@@ -398,6 +403,63 @@ target "read calls for the 1 MiB log" "$reads" $(($(stat -c %s "$small") / 65536
 # been taken from a read, in one write.
 target "write calls for the 1 MiB log" "$writes" "$reads"
 target "write calls for the 1 MiB log into a pipe" "$pipe_writes" $((pipe_written / 65536 + 1))
+
+echo "== compressed logs: a wide query against each format's own tool, to /dev/null (median of $runs runs)"
+packed=$(log_of 64)
+for z in "gz gzip zcat" "zst zstd zstdcat" "xz xz xzcat" "bz2 bzip2 bzcat"; do
+  read -r ext tool reader <<<"$z"
+  if [ ! -s "$packed.$ext" ]; then
+    "$tool" -c "$packed" >"$packed.$ext.part"
+    mv "$packed.$ext.part" "$packed.$ext"
+  fi
+  bench -N --warmup 1 --runs "$runs" --output=null --export-csv "$work/$ext.csv" \
+    -n "$reader $(basename "$packed").$ext" "$reader $packed.$ext" \
+    -n "stampcut $(basename "$packed").$ext 0" "$bin $packed.$ext 0"
+  medians "$work/$ext.csv"
+  target "wide query over .$ext, x $reader" "$(ratio "$work/$ext.csv" 1 2)" 1.1
+done
+# A compressed file is read from its first byte: a query early in it
+# decompresses only up to its end bound.
+first=$(($(date -u -d "$(head -1 "$packed" | cut -c1-19 | tr T ' ') UTC" +%s) - 1))
+strace -e trace=openat,read,pread64 -o "$work/gz.strace" "$bin" "$packed.gz" \
+  "$first" "$((first + 60))" >/dev/null
+read -r n bytes _ < <(log_reads "$packed.gz" "$work/gz.strace")
+echo "  the first minute of $(basename "$packed").gz: $n reads, $bytes bytes"
+target "first minute of a .gz, bytes read" "$bytes" "$(($(stat -c %s "$packed.gz") / 10))"
+
+echo "== -r: a set of ten files, seven of them gzip, a minute in the newest (median of $((runs * 5)) runs)"
+set_dir=$work/set
+if [ ! -s "$set_dir/app.log" ]; then
+  rm -rf "$set_dir" "$set_dir.part"
+  mkdir -p "$set_dir.part"
+  split -n l/10 -d -a 1 "$(log_of 160)" "$set_dir.part/part"
+  for i in 0 1 2 3 4 5 6 7 8 9; do
+    n=$((9 - i))
+    case $n in
+    0) mv "$set_dir.part/part$i" "$set_dir.part/app.log" ;;
+    1 | 2) mv "$set_dir.part/part$i" "$set_dir.part/app.log.$n" ;;
+    *) gzip -c "$set_dir.part/part$i" >"$set_dir.part/app.log.$n.gz" && rm "$set_dir.part/part$i" ;;
+    esac
+  done
+  mv "$set_dir.part" "$set_dir"
+fi
+middle_minute "$set_dir/app.log"
+bench -N --warmup 2 --runs "$((runs * 5))" --output=null --export-csv "$work/set.csv" \
+  -n "stampcut app.log $lo $hi" "$bin $set_dir/app.log $lo $hi" \
+  -n "stampcut -r app.log $lo $hi" "$bin -r $set_dir/app.log $lo $hi"
+medians "$work/set.csv"
+target "-r, a minute in the newest file, x that file alone" "$(ratio "$work/set.csv" 1 2)" 1.5
+strace -e trace=openat,read,pread64,close -o "$work/set.strace" "$bin" -r "$set_dir/app.log" \
+  "$lo" "$hi" >/dev/null
+most=0
+for f in "$set_dir"/app.log.*; do
+  read -r _ bytes _ < <(log_reads "$f" "$work/set.strace")
+  [ "$bytes" -gt "$most" ] && most=$bytes
+done
+# Each other file gives its first lines, and the 8 bytes that say whether it
+# is compressed.
+target "-r, bytes read of each other file, most" "$most" $((65536 + 8))
+middle_minute "$log"
 
 echo "== peak resident memory"
 for f in "$small" "$log"; do
