@@ -262,6 +262,41 @@ bool read_file_head(const std::string &path, log_sample *sample) {
   return read;
 }
 
+namespace {
+
+// The time of the first timed line among the first head_room bytes of the
+// file at path, read a window at a time until it is found: in a compressed
+// file, each window decoded costs as much as reading it many times over.
+// -1 when there is none; false when the file cannot be read.
+bool first_time_of(const std::string &path, const timer &how, char *head,
+                   int64_t *first) {
+  set_reader r;
+  set_file f = {path, 0, -1, false, 0, 0};
+  r.log = open_file(&r, f, 0);
+  *first = -1;
+  std::size_t got = 0;
+  ssize_t n = 0;
+  // Invariant: head[0, got) holds the file's first bytes, and no line in
+  // them that ends there has a time.
+  while (r.log != nullptr && *first < 0 && got < head_room) {
+    std::size_t want =
+        head_room - got < window_size ? head_room - got : window_size;
+    n = r.log->read(r.log, head + got, want);
+    if (n <= 0)
+      break;
+    got += static_cast<std::size_t>(n);
+    std::memset(head + got, 0, minute_reach);
+    *first = first_time_in(head, got, false, how);
+  }
+  if (n == 0 && *first < 0)
+    *first = first_time_in(head, got, true, how);
+  bool read = r.log != nullptr && n >= 0;
+  close_file(&r);
+  return read;
+}
+
+} // namespace
+
 void time_set(run_args *args, std::vector<set_file> *files,
               log_sample *sample) {
   // The shape is the one recognised in the newest file that has stamps.
@@ -280,12 +315,11 @@ void time_set(run_args *args, std::vector<set_file> *files,
   for (set_file &f : *files) {
     // A file that cannot be read keeps its place by name, and fails the
     // run when its turn comes, after the records of the files before it.
-    if (!read_file_head(f.path, sample))
-      continue;
     if (format != nullptr)
       set_reference(&args->format, f.changed);
-    f.first_time = first_time_in(sample->head, sample->parts[0].size,
-                                 sample->parts[0].at_input_end, how);
+    int64_t first;
+    if (first_time_of(f.path, how, sample->head, &first))
+      f.first_time = first;
   }
   order_by_first_lines(files);
 }
