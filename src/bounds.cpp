@@ -131,22 +131,6 @@ bool read_relative(const char *text, uint64_t *ago) {
   return *skip_blanks(p) == '\0';
 }
 
-// The time a stamp written at instant t is read as: its wall-clock reading
-// under TZ, summer time included, as local standard time like every
-// stamp's reading. Under a FORMAT whose stamps give instants (%z, %s, %Q),
-// t itself. -1 when t has no reading.
-int64_t stamp_time_at(int64_t t, const stamp_format *format) {
-  if (format != nullptr && (format->has_zone || format->epoch_unit != 0))
-    return t;
-  std::time_t tt = static_cast<std::time_t>(t);
-  std::tm tm;
-  if (localtime_r(&tt, &tm) == nullptr)
-    return -1;
-  clock_reading c = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                     tm.tm_hour,        tm.tm_min,     tm.tm_sec};
-  return standard_time(c, nullptr);
-}
-
 // A bound that names a second: START takes it in and END leaves it out, so
 // that 03:30 to 03:31 is the minute 03:30. Records are compared over whole
 // seconds, later than START and not later than END, so either way the bound
@@ -266,6 +250,18 @@ int64_t nearest_time_of_day(const clock_reading &clock, int64_t reference,
 }
 
 } // namespace
+
+int64_t stamp_time_at(int64_t t, const stamp_format *format) {
+  if (format != nullptr && (format->has_zone || format->epoch_unit != 0))
+    return t;
+  std::time_t tt = static_cast<std::time_t>(t);
+  std::tm tm;
+  if (localtime_r(&tt, &tm) == nullptr)
+    return -1;
+  clock_reading c = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                     tm.tm_hour,        tm.tm_min,     tm.tm_sec};
+  return standard_time(c, nullptr);
+}
 
 bool names_time_of_day(const char *text) {
   clock_reading c;

@@ -29,8 +29,8 @@ bool write_out(const char *text) {
 // page's.
 bool write_help() {
   return write_out(
-      "Usage: stampcut [-m] [-f FORMAT] [-s SECONDS] [-r] [-v] [--] FILE START "
-      "[END]\n"
+      "Usage: stampcut [-m] [-f FORMAT] [-s SECONDS] [-rF] [-v] [--] FILE "
+      "START [END]\n"
       "       stampcut -h | --help | --version\n"
       "Print the lines of the time-ordered log FILE (-: standard input) from "
       "START\n"
@@ -44,6 +44,8 @@ bool write_help() {
       "order\n"
       "  -r, --rotated        read FILE with FILE.1, FILE.2.gz ... as one "
       "log\n"
+      "  -F, --follow         at its end, wait for lines appended to FILE; "
+      "write them\n"
       "  -v, --verbose        say on standard error what the run understood "
       "and did\n"
       "  -h, --help           write this help and exit\n"
@@ -76,6 +78,7 @@ command read_command_line(int argc, char **argv, run_args *args) {
       {"multiline", no_argument, nullptr, 'm'},
       {"verbose", no_argument, nullptr, 'v'},
       {"rotated", no_argument, nullptr, 'r'},
+      {"follow", no_argument, nullptr, 'F'},
       {"format", required_argument, nullptr, 'f'},
       {"slack", required_argument, nullptr, 's'},
       {"help", no_argument, nullptr, 'h'},
@@ -87,6 +90,7 @@ command read_command_line(int argc, char **argv, run_args *args) {
   args->source = format_source::none;
   args->verbose = false;
   args->rotated = false;
+  args->follow = false;
   args->slack = 0;
   // "+": options stand before FILE only, and "--" ends them. ":": a
   // missing argument is told apart from an unknown option.
@@ -95,7 +99,7 @@ command read_command_line(int argc, char **argv, run_args *args) {
   for (;;) {
     // The argument being read, to name a long option by what was typed.
     const char *typed = argv[optind > 0 ? optind : 1];
-    int c = getopt_long(argc, argv, "+:mvrf:s:h", options, nullptr);
+    int c = getopt_long(argc, argv, "+:mvrFf:s:h", options, nullptr);
     if (c == -1)
       break;
     bool long_option = typed != nullptr && std::strncmp(typed, "--", 2) == 0;
@@ -116,6 +120,9 @@ command read_command_line(int argc, char **argv, run_args *args) {
       break;
     case 'r':
       args->rotated = true;
+      break;
+    case 'F':
+      args->follow = true;
       break;
     case 's':
       if (!read_seconds(optarg, &args->slack)) {

@@ -1,13 +1,16 @@
 // Entry point: reads the command line, opens the log, reads the bounds,
 // lets the search position it and the scan write the interval, then says
 // what the output cannot show.
+#include "follow.h"
 #include "notes.h"
 #include "open_log.h"
 #include "verbose.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <unistd.h>
 
 int main(int argc, char **argv) {
   // One instant for every "now" of the run.
@@ -70,6 +73,25 @@ int main(int argc, char **argv) {
     close_log(&log);
     return -1;
   }
+  // -F follows FILE when it is read as it lies, a regular file; a stream,
+  // or a compressed file, is read to its end as without it.
+  const bool follows = args.follow && searchable && log.plain.regular &&
+                       std::strcmp(args.file, "-") != 0;
+  follow_state following;
+  input followed;
+  if (follows) {
+    const uint64_t stop = args.end.value == 0 ? 0
+                          : args.end.value > UINT64_MAX - args.slack
+                              ? UINT64_MAX
+                              : args.end.value + args.slack;
+    if (!open_follow(&followed, &following, log.in, args.file, stop, format,
+                     STDOUT_FILENO)) {
+      report(args.file, std::strerror(errno));
+      close_log(&log);
+      return -1;
+    }
+    log.in = &followed;
+  }
   // What was read of a stream before the scan is its first bytes.
   const std::size_t head = searchable ? 0 : log.sample.parts[0].size;
   scan_result r = scan_records(log.in, args.start.value, args.end.value, stdout,
@@ -126,5 +148,8 @@ int main(int argc, char **argv) {
   if (args.verbose)
     say_done(o.name != nullptr ? o.name : args.file, &args, found, r,
              log.sampled ? log.sample.bytes_read : 0);
+  // A follow that a signal ended ends the run by it, once all is said.
+  if (follows && !end_follow(&following))
+    return -1;
   return r.status;
 }

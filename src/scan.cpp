@@ -54,6 +54,10 @@ struct cutter {
 // selected records that wait in the same buffer to be written.
 struct scan_state {
   input *in; // read on from base + fill
+  // The last read's bytes do not follow on from those before it (the file
+  // was cut or replaced, or the input ended mid-line): what was held of an
+  // incomplete piece is none. Taken from the input's own flag.
+  bool broke;
   FILE *out;
   // The bytes past area_size are never written: a zero after the last
   // read, and room for the memo to compare a minute at any byte read.
@@ -338,11 +342,16 @@ step take_lines(scan_state *s, uint64_t start, uint64_t end) {
 
 // Reads up to count bytes to at, *n of them, as the input reads them: more
 // when some were read, done at the end of the input, failed after a read
-// error.
+// error. After a break the area's bytes from at on are those of the new
+// text, which the caller puts where the dropped piece began.
 step read_some(scan_state *s, char *at, std::size_t count, std::size_t *n) {
   ssize_t got = s->in->read(s->in, at, count);
   *n = got > 0 ? static_cast<std::size_t>(got) : 0;
   s->result.bytes_read += *n;
+  s->broke = s->in->broken;
+  s->in->broken = false;
+  if (s->broke)
+    s->base = s->in->offset - *n - static_cast<uint64_t>(at - s->area);
   if (got < 0)
     return s->in->failure[0] != '\0' ? fail_with(s, s->in->failure)
                                      : fail(s, errno != 0 ? errno : EIO);
@@ -377,6 +386,14 @@ step refill(scan_state *s) {
   step r = read_some(s, s->area + s->fill, s->read_want, &n);
   if (s->read_want < largest_read)
     s->read_want *= 2;
+  if (s->broke) {
+    // The incomplete piece held at pos never ends: the new text takes its
+    // place.
+    std::memmove(s->area + s->pos, s->area + s->fill, n);
+    s->base += s->fill - s->pos;
+    s->fill = s->pos;
+    forget_ends(s);
+  }
   s->fill += n;
   s->cr_at = 0;
   return r;
@@ -418,13 +435,14 @@ std::size_t piece_size(FILE *stream) {
 // Reads on past the record at pos, whose terminator is not in the area yet,
 // until that terminator. more: the area holds the last read, with pos just
 // past the terminator, and the record's length has been added to *length;
-// done when the file ends first.
+// done when the file ends first. After a break (broke) the record never
+// ends: the area holds the new text from its front.
 step skip_to_terminator(scan_state *s, uint64_t *length) {
   for (;;) {
     *length += s->fill - s->pos;
     restart_at(s, s->base + s->fill);
     step r = read_some(s, s->area, area_size, &s->fill);
-    if (r != step::more)
+    if (r != step::more || s->broke)
       return r;
     char *e = s->cut->find_end(s->area, s->area + s->fill);
     if (e != s->area + s->fill) {
@@ -492,6 +510,8 @@ step copy_long_record(scan_state *s) {
   uint64_t first, length;
   step r = pass_record(s, &first, &length);
   bool at_eof = r == step::done && s->cut->ends_at_eof;
+  if (s->broke)
+    return r;
   return r == step::more || at_eof ? copy_back(s, first, length, at_eof) : r;
 }
 
@@ -555,7 +575,8 @@ step stop_at_long_record(scan_state *s) {
   std::memcpy(head, s->area + s->pos, sizeof head);
   uint64_t first, length;
   step r = pass_record(s, &first, &length);
-  return r == step::more ? stop_at(s, first, head, sizeof head) : r;
+  return r == step::more && !s->broke ? stop_at(s, first, head, sizeof head)
+                                      : r;
 }
 
 // A record that fills a whole window, its terminator further on: timed by
@@ -580,7 +601,7 @@ step take_long_record(scan_state *s, uint64_t start, uint64_t end) {
   // The input ended inside the record: it is none, but would have been
   // written.
   if (r == step::done && s->result.end == scan_end::input_end &&
-      in_interval(t, start, end) && !s->result.written_in_part) {
+      in_interval(t, start, end) && !s->result.written_in_part && !s->broke) {
     escape(head, sizeof head, s->result.text);
     s->result.unterminated = true;
   }

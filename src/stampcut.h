@@ -343,6 +343,13 @@ struct bound_context {
 bound read_bound(const char *text, const bound_context &context,
                  const bound *start);
 
+// The time a stamp written at instant t is read as: its wall-clock reading
+// under TZ, summer time included, as local standard time like every
+// stamp's reading. Under a FORMAT whose stamps give instants (%z, %s, %Q),
+// t itself. -1 when t has no reading. now as a bound, and the clock that
+// ends a follow, are read by it.
+int64_t stamp_time_at(int64_t t, const stamp_format *format);
+
 // Whether text is a time of day (03:30, 3:30:05.5), for which START needs
 // the log's last timed line.
 bool names_time_of_day(const char *text);
@@ -367,6 +374,7 @@ struct run_args {
   const char *late_option; // the first option-like argument after END
   bool verbose;            // -v: say what the run understood and did
   bool rotated;            // -r: FILE with the files rotation made of it
+  bool follow;             // -F: FILE read on as it grows
   // -s, --slack: how far out of time order the log's lines may be, in
   // seconds; 0 for a log in order.
   uint64_t slack;

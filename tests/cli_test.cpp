@@ -789,7 +789,7 @@ TEST_F(CommandLine, OptionsStandBeforeFile) {
   }
   run_result help = run("--help -x");
   EXPECT_EQ(help.out.substr(0, help.out.find('\n')),
-            "Usage: stampcut [-m] [-f FORMAT] [-s SECONDS] [-r] [-v] [--] FILE "
+            "Usage: stampcut [-m] [-f FORMAT] [-s SECONDS] [-rF] [-v] [--] FILE "
             "START [END]");
   EXPECT_NE(help.out.find("--format=FORMAT"), std::string::npos);
   // A screen's worth: the rules are the man page's.
