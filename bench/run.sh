@@ -470,6 +470,15 @@ for f in "$small" "$log"; do
   target "peak resident memory, $(basename "$f"), KiB" "$rss" 6144
 done
 
+echo "== -F: append to output, over 1,000 appends to an idle follow; CPU of a 10 s idle follow"
+read -r _ _ _ median _ _ worst _ < <(build-bench/bench/follow_latency "$bin" 1000 "$work")
+echo "  latency from an append to its line on standard output: median $median ms, worst $worst ms"
+target "-F latency, worst of 1,000 appends, ms" "$worst" 100
+idle=$( { /usr/bin/time -f '%U %S' timeout -s INT 10 "$bin" -F "$small" 0 >/dev/null || true; } 2>&1 | tail -1)
+cpu=$(awk -v u="${idle% *}" -v s="${idle#* }" 'BEGIN { printf "%.2f", u + s }')
+echo "  idle follow for 10 s: user + system CPU $cpu s"
+target "-F idle for 10 s, CPU seconds" "$cpu" 0.05
+
 echo "== parse_date"
 build-bench/bench/parse_date_bench --benchmark_min_time=0.2 2>/dev/null | sed -n '/^canonical/,$p'
 
