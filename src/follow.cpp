@@ -295,9 +295,24 @@ void follow_close(input *in) {
 
 } // namespace
 
+void prepare_follow(follow_state *f, uint64_t end, const stamp_format *format,
+                    int out) {
+  f->name = nullptr;
+  f->has_deadline = end != 0;
+  f->deadline = end > UINT64_MAX - grace ? UINT64_MAX : end + grace;
+  f->format = format;
+  f->reader_gone = false;
+  f->file_watch = -1;
+  f->notify = -1;
+  struct stat st;
+  f->out =
+      fstat(out, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+          ? out
+          : -1;
+}
+
 bool open_follow(input *followed, follow_state *f, const input *file,
-                 const char *name, uint64_t end, const stamp_format *format,
-                 int out) {
+                 const char *name) {
   *followed = input{};
   followed->fd = fcntl(file->fd, F_DUPFD_CLOEXEC, 0);
   if (followed->fd < 0)
@@ -311,12 +326,6 @@ bool open_follow(input *followed, follow_state *f, const input *file,
   followed->offset = file->offset;
   followed->size_seen = file->size_seen;
   f->name = name;
-  f->has_deadline = end != 0;
-  f->deadline = end > UINT64_MAX - grace ? UINT64_MAX : end + grace;
-  f->format = format;
-  f->reader_gone = false;
-  f->file_watch = -1;
-  f->notify = -1;
 #ifdef STAMPCUT_HAVE_INOTIFY
   f->notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (f->notify >= 0) {
@@ -324,11 +333,6 @@ bool open_follow(input *followed, follow_state *f, const input *file,
     watch_folder(f);
   }
 #endif
-  struct stat st;
-  f->out =
-      fstat(out, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
-          ? out
-          : -1;
   catch_ending_signals();
   return true;
 }

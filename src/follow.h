@@ -23,18 +23,21 @@ struct follow_state {
   bool reader_gone; // the output's reader went away while the file was idle
 };
 
+// Readies f for a follow that ends: end is END plus the slack (0: no
+// END), read with format as the bounds were; out is the output's
+// descriptor.
+void prepare_follow(follow_state *f, uint64_t end, const stamp_format *format,
+                    int out);
+
 // Makes followed the input that reads the regular file that file reads,
 // from file's reading position on, and past its end: there a read waits
 // for the file to grow or to be replaced at name, its path, and ends (0)
 // once the follow does, setting broken so that a half-written last line
-// is not taken for a line. end is END plus the slack (0: no END), read
-// with format as the bounds were; out is the output's descriptor. Catches
-// SIGINT and SIGTERM, unless ignored, so that the run ends with every
-// whole line written. f must outlive followed. False, with errno set, when
-// the file cannot be taken.
+// is not taken for a line. Catches SIGINT and SIGTERM, unless ignored, so
+// that the run ends with every whole line written. f, readied, must
+// outlive followed. False, with errno set, when the file cannot be taken.
 bool open_follow(input *followed, follow_state *f, const input *file,
-                 const char *name, uint64_t end, const stamp_format *format,
-                 int out);
+                 const char *name);
 
 // Once the output is written: a run that a signal ended ends now by that
 // signal, as the shell expects; one whose reader went away, by SIGPIPE.

@@ -59,6 +59,21 @@ int main(int argc, char **argv) {
   // START, and the scan reads on as far past END.
   const uint64_t target =
       args.start.value > args.slack ? args.start.value - args.slack : 0;
+  // -F follows FILE when it is read as it lies, a regular file, or with
+  // -r the set's live file; a stream, or a compressed file, is read to its
+  // end as without it.
+  const bool follows =
+      args.follow && (args.rotated || (searchable && log.plain.regular &&
+                                       std::strcmp(args.file, "-") != 0));
+  follow_state following;
+  if (follows)
+    prepare_follow(&following,
+                   args.end.value == 0 ? 0
+                   : args.end.value > UINT64_MAX - args.slack
+                       ? UINT64_MAX
+                       : args.end.value + args.slack,
+                   format, STDOUT_FILENO);
+  log.follow = follows && args.rotated ? &following : nullptr;
   search_result found = {0, 0, 0, 0};
   if (args.rotated) {
     if (!read_set_from(&args, target, how, &log, &found)) {
@@ -73,19 +88,9 @@ int main(int argc, char **argv) {
     close_log(&log);
     return -1;
   }
-  // -F follows FILE when it is read as it lies, a regular file; a stream,
-  // or a compressed file, is read to its end as without it.
-  const bool follows = args.follow && searchable && log.plain.regular &&
-                       std::strcmp(args.file, "-") != 0;
-  follow_state following;
   input followed;
-  if (follows) {
-    const uint64_t stop = args.end.value == 0 ? 0
-                          : args.end.value > UINT64_MAX - args.slack
-                              ? UINT64_MAX
-                              : args.end.value + args.slack;
-    if (!open_follow(&followed, &following, log.in, args.file, stop, format,
-                     STDOUT_FILENO)) {
+  if (follows && !args.rotated) {
+    if (!open_follow(&followed, &following, log.in, args.file)) {
       report(args.file, std::strerror(errno));
       close_log(&log);
       return -1;

@@ -150,7 +150,8 @@ bool read_set_from(run_args *args, uint64_t target, const timer &how,
       return false;
     }
   }
-  open_set(&log->set_reading, &set, first, found->start, format, &log->joined);
+  open_set(&log->set_reading, &set, first, found->start, format, &log->joined,
+           log->follow, args->file);
   log->in = &log->joined;
   if (!read_head(log->in, &log->sample)) {
     const set_reader &r = log->set_reading;

@@ -22,6 +22,8 @@ struct run_log {
   int64_t reference;
   log_sample sample; // what recognition read; a stream's head, the scan's
   bool sampled;
+  // With -F and -r, how the set's live file is followed; else nullptr.
+  follow_state *follow;
 };
 
 // Opens the log that args name and settles how its lines are timed (for a

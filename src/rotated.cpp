@@ -4,6 +4,8 @@
 // the first file that can is searched as a lone file is.
 #include "rotated.h"
 
+#include "follow.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -125,6 +127,15 @@ ssize_t read_set(input *in, char *buf, std::size_t size) {
       const set_file &f = (*r->files)[r->current];
       uint64_t offset = r->given == 0 ? r->offset : 0;
       r->log = open_file(r, f, offset);
+      // Only the live file grows: the others are read to their ends.
+      if (r->log == &r->file && r->follow != nullptr && f.path == r->live) {
+        bool followed =
+            open_follow(&r->followed, r->follow, &r->file, f.path.c_str());
+        if (!followed)
+          std::snprintf(r->failure, sizeof r->failure, "%s",
+                        std::strerror(errno));
+        r->log = followed ? &r->followed : nullptr;
+      }
       if (r->log == nullptr) {
         if (r->raw != nullptr)
           std::fclose(r->raw);
@@ -139,6 +150,8 @@ ssize_t read_set(input *in, char *buf, std::size_t size) {
       (*r->files)[r->current].from = r->log->offset;
     }
     ssize_t n = r->log->read(r->log, buf, size);
+    in->broken = in->broken || r->log->broken;
+    r->log->broken = false;
     if (n > 0) {
       r->given += static_cast<uint64_t>(n);
       in->offset += static_cast<uint64_t>(n);
@@ -224,7 +237,8 @@ std::size_t first_to_read(std::vector<set_file> *files, uint64_t start) {
 }
 
 void open_set(set_reader *r, std::vector<set_file> *files, std::size_t first,
-              uint64_t offset, stamp_format *format, input *set) {
+              uint64_t offset, stamp_format *format, input *set,
+              follow_state *follow, const char *live) {
   r->files = files;
   r->current = first;
   r->offset = offset;
@@ -238,6 +252,9 @@ void open_set(set_reader *r, std::vector<set_file> *files, std::size_t first,
   set->close = close_set;
   set->state = r;
   set->fd = -1;
+  r->follow = follow;
+  r->live = live;
+  set->may_wait = follow != nullptr;
 }
 
 const set_file *file_holding(const std::vector<set_file> &files,

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+struct follow_state;
+
 // A file of a rotated set.
 struct set_file {
   std::string path;
@@ -49,14 +51,20 @@ struct set_reader {
   uint64_t given;       // bytes the set has given so far
   char failure[128];    // why a file failed, which failed names
   std::string failed;
+  // With -F, the live file (the one at FILE's path, when not compressed)
+  // is read through a follow, readied by the caller: follow, or nullptr.
+  follow_state *follow;
+  const char *live;
+  input followed;
 };
 
 // Makes set the input of the set's bytes from file first, read from offset
 // on (0 for a compressed file), as a pipe is read; format, when given,
-// takes each file's own reference as that file is read. r must outlive
-// set.
+// takes each file's own reference as that file is read. With follow, the
+// file at path live is followed past its end. r must outlive set.
 void open_set(set_reader *r, std::vector<set_file> *files, std::size_t first,
-              uint64_t offset, stamp_format *format, input *set);
+              uint64_t offset, stamp_format *format, input *set,
+              follow_state *follow = nullptr, const char *live = nullptr);
 
 // The file of the set that gave the byte at offset among the set's bytes,
 // and *own, that byte's offset in it; nullptr when no file gave it.

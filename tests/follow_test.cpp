@@ -11,16 +11,16 @@ namespace {
 constexpr int64_t T = 1709294400; // 2024-03-01T12:00:00Z
 
 // Shell functions for a row's steps: add appends to the log, wait_for
-// waits for a text on the output (noting in .late when it does not come),
+// waits for a line on the output (noting in .late when it does not come),
 // settle gives stampcut time to act on what it was given, and stop sends
 // it a signal.
-const std::string helpers =
-    "add() { printf '%s' \"$1\" >>log; }; "
-    "wait_for() { i=0; until grep -qsF -- \"$1\" .out; do "
-    "[ $i -ge 100 ] && { echo \"$1\" >>.late; return; }; sleep 0.05; "
-    "i=$((i+1)); done; }; "
-    "settle() { sleep 0.3; }; "
-    "stop() { kill -$1 $(cat .pid); }; ";
+const std::string helpers = "add() { printf '%s' \"$1\" >>log; }; "
+                            "wait_for() { i=0; p=$(printf %s \"$1\"); "
+                            "until grep -qsF -- \"$p\" .out; do [ $i -ge 100 ] "
+                            "&& { echo \"$1\" >>.late; return; }; sleep 0.05; "
+                            "i=$((i+1)); done; }; "
+                            "settle() { sleep 0.3; }; "
+                            "stop() { kill -$1 $(cat .pid); }; ";
 
 struct follow_case {
   const char *what;
@@ -70,7 +70,8 @@ TEST_F(Follow, WritesWhatIsAppendedAsItArrives) {
        "", "| head -n 1"},
   };
   for (const follow_case &c : cases)
-    for (const std::string mode : {"", "-m", "-f '%Y-%m-%dT%H:%M:%S'"}) {
+    for (const std::string mode :
+         {"", "-m", "-f '%Y-%m-%dT%H:%M:%S'", "-r -m"}) {
       write("log", l1);
       shell("rm -f log.1 .out .err .st .mid .late .pid");
       const std::string run =
