@@ -788,9 +788,10 @@ TEST_F(CommandLine, OptionsStandBeforeFile) {
     EXPECT_EQ(read(".err"), "") << c.args << " <" << c.in;
   }
   run_result help = run("--help -x");
-  EXPECT_EQ(help.out.substr(0, help.out.find('\n')),
-            "Usage: stampcut [-m] [-f FORMAT] [-s SECONDS] [-rF] [-v] [--] FILE "
-            "START [END]");
+  EXPECT_EQ(
+      help.out.substr(0, help.out.find('\n')),
+      "Usage: stampcut [-m] [-f FORMAT] [-s SECONDS] [-rF] [-v] [--] FILE "
+      "START [END]");
   EXPECT_NE(help.out.find("--format=FORMAT"), std::string::npos);
   // A screen's worth: the rules are the man page's.
   EXPECT_LE(std::count(help.out.begin(), help.out.end(), '\n'), 25);
