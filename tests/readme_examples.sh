@@ -37,10 +37,6 @@ awk -v dir="$scratch" '
   inside { print > out }
 ' README.md
 
-# Until the follow option is built, its example is not run.
-follows=no
-stampcut --help | grep -q -e --follow && follows=yes
-
 examples=0
 failed=0
 for example in "$scratch"/*; do
@@ -51,10 +47,6 @@ for example in "$scratch"/*; do
   if [ "$want" = mistyped ]; then
     echo "README.md:$line: not \"# example: N lines\""
     failed=$((failed + 1))
-    continue
-  fi
-  if [ $follows = no ] && printf '%s\n' "$command" | grep -qE -e '(^| )(-F|--follow)( |$)'; then
-    echo "README.md:$line: skipped, this stampcut has no --follow: $command"
     continue
   fi
   # A deadline, so that an example that never ends (a follow that misses
