@@ -100,25 +100,6 @@ void watch_folder(follow_state *f) {
 #endif
 }
 
-ssize_t follow_read_at(input *in, uint64_t offset, char *buf,
-                       std::size_t count) {
-  std::size_t got = 0;
-  // A regular file gives less than was asked only at its end.
-  while (got < count) {
-    ssize_t n =
-        pread(in->fd, buf + got, count - got, static_cast<off_t>(offset + got));
-    if (n < 0 && errno == EINTR)
-      continue;
-    // The bytes read before an error are given; the next read fails.
-    if (n < 0 && got == 0)
-      return -1;
-    if (n <= 0)
-      break;
-    got += static_cast<std::size_t>(n);
-  }
-  return static_cast<ssize_t>(got);
-}
-
 // Whether the file was cut under the reading position (copytruncate):
 // then it is read again from its start, and said. False after an error.
 bool look_for_cut(input *in) {
@@ -257,7 +238,7 @@ ssize_t follow_read(input *in, char *buf, std::size_t count) {
     }
     if (!look_for_cut(in))
       return -1;
-    ssize_t n = follow_read_at(in, in->offset, buf, count);
+    ssize_t n = read_fully_at(in, in->offset, buf, count);
     if (n != 0) {
       in->offset += n > 0 ? static_cast<uint64_t>(n) : 0;
       return n;
@@ -266,7 +247,7 @@ ssize_t follow_read(input *in, char *buf, std::size_t count) {
     // written to since the read: it is read to its very end before the one
     // at the path is taken.
     if (replaced(in) == 1) {
-      n = follow_read_at(in, in->offset, buf, count);
+      n = read_fully_at(in, in->offset, buf, count);
       if (n != 0) {
         in->offset += n > 0 ? static_cast<uint64_t>(n) : 0;
         return n;
@@ -318,7 +299,7 @@ bool open_follow(input *followed, follow_state *f, const input *file,
   if (followed->fd < 0)
     return false;
   followed->read = follow_read;
-  followed->read_at = follow_read_at;
+  followed->read_at = file_read_at;
   followed->close = follow_close;
   followed->state = f;
   followed->regular = true;

@@ -11,30 +11,12 @@
 
 namespace {
 
-ssize_t file_read_at(input *in, uint64_t offset, char *buf, std::size_t count) {
-  std::size_t got = 0;
-  // A regular file gives less than was asked only at its end.
-  while (got < count) {
-    ssize_t n =
-        pread(in->fd, buf + got, count - got, static_cast<off_t>(offset + got));
-    if (n < 0 && errno == EINTR)
-      continue;
-    // The bytes read before an error are given; the next read fails.
-    if (n < 0 && got == 0)
-      return -1;
-    if (n <= 0)
-      break;
-    got += static_cast<std::size_t>(n);
-  }
-  return static_cast<ssize_t>(got);
-}
-
 // A file found smaller than it was, or than the offset read, was cut under
 // the run and may have been written anew: what this read brought may
 // splice two texts, and is dropped. A file never seen with a size is not
 // measured: the kernel's files (/proc) say 0 whatever they hold.
 ssize_t file_read(input *in, char *buf, std::size_t count) {
-  ssize_t n = file_read_at(in, in->offset, buf, count);
+  ssize_t n = read_fully_at(in, in->offset, buf, count);
   struct stat st;
   if (n < 0 || fstat(in->fd, &st) != 0)
     return n;
@@ -105,6 +87,14 @@ ssize_t stream_read(input *in, char *buf, std::size_t count) {
 
 } // namespace
 
+ssize_t file_read_at(input *in, uint64_t offset, char *buf, std::size_t count) {
+  for (;;) {
+    ssize_t n = pread(in->fd, buf, count, static_cast<off_t>(offset));
+    if (n >= 0 || errno != EINTR)
+      return n;
+  }
+}
+
 bool open_input(input *in, FILE *stream) {
   *in = input{};
   in->stream = stream;
@@ -152,8 +142,11 @@ int64_t input_size(input *in) {
 ssize_t read_fully_at(input *in, uint64_t offset, char *buf,
                       std::size_t count) {
   std::size_t got = 0;
+  // A regular file gives less than was asked only at its end, but for the
+  // kernel's files (/proc), which give a page at a time.
   while (got < count) {
     ssize_t n = in->read_at(in, offset + got, buf + got, count - got);
+    // The bytes read before an error are given; the next read fails.
     if (n < 0 && got == 0)
       return -1;
     if (n <= 0)

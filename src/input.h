@@ -16,8 +16,9 @@ struct input {
   // Returns the bytes read, 0 at the end, -1 after an error (failure, when
   // set, or else errno says why).
   ssize_t (*read)(input *in, char *buf, std::size_t count);
-  // Reads up to count bytes at offset, as read reads, without moving the
-  // reading position; nullptr for an input that cannot be entered anywhere.
+  // Reads up to count bytes at offset, fewer at the end (or as the kernel's
+  // files give them), without moving the reading position; nullptr for an
+  // input that cannot be entered anywhere.
   ssize_t (*read_at)(input *in, uint64_t offset, char *buf, std::size_t count);
   // Frees what the kind holds; nullptr when it holds nothing.
   void (*close)(input *in);
@@ -49,6 +50,9 @@ void close_input(input *in);
 
 // The size of an input that can be entered anywhere, or -1 with errno set.
 int64_t input_size(input *in);
+
+// The read_at of a regular file, for the kinds that read one.
+ssize_t file_read_at(input *in, uint64_t offset, char *buf, std::size_t count);
 
 // Reads count bytes at offset, fewer only at the end; -1 after an error.
 ssize_t read_fully_at(input *in, uint64_t offset, char *buf, std::size_t count);
