@@ -679,6 +679,10 @@ TEST_F(CommandLine, OutputOutlastsSignalsAndNonBlockingDescriptors) {
   write("log", log);
   const std::string note = lines({T + 1}) + "42 no time\n";
   write("note", note);
+  std::string longer = log;
+  for (int i = 20000; i < 40000; ++i)
+    longer += lines({T + i / 100});
+  write("longer", longer);
   // The leak checker of a sanitizer build cannot run under ptrace.
   const std::string strace =
       "ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e inject=";
@@ -708,6 +712,13 @@ TEST_F(CommandLine, OutputOutlastsSignalsAndNonBlockingDescriptors) {
       {"{ perl -MFcntl -e 'fcntl(STDOUT, F_SETFL, O_NONBLOCK) or "
        "die'; " STAMPCUT_BIN " log 0; } | { sleep 1; cat; }",
        log},
+      // One that takes a little at a time, so that writes into the full
+      // pipe come back short: more than the 1 MiB that stampcut asks the
+      // pipe to hold.
+      {"{ perl -MFcntl -e 'fcntl(STDOUT, F_SETFL, O_NONBLOCK) or "
+       "die'; " STAMPCUT_BIN " -m longer 0; } | perl -e 'while (sysread(STDIN, "
+       "$b, 3000)) { print $b; select(undef, undef, undef, 0.0002) }'",
+       longer},
       // A reader that goes away kills the writer, as other filters are
       // killed; with SIGPIPE ignored the run says so, with status 255.
       {"{ timeout 10 " STAMPCUT_BIN
