@@ -16,7 +16,7 @@ constexpr std::size_t probe_reads = 16;
 
 // Reads up to one window at offset into buf, leaving the reading position
 // alone. Returns the number of bytes read, or -1 with *error set.
-long read_at(input *in, uint64_t offset, char *buf, int *error) {
+long read_window(input *in, uint64_t offset, char *buf, int *error) {
   long n = read_fully_at(in, offset, buf, window_size);
   if (n < 0)
     *error = errno != 0 ? errno : EIO;
@@ -89,7 +89,7 @@ int64_t read_date_forwards(input *stream, uint64_t offset, const timer &how,
   probed (*find)(char *, char *, const timer &, bool) =
       how.how == cutting::lines ? first_timed_line : first_line;
   char buf[window_size + 1] = {};
-  long n = read_at(stream, offset, buf, error);
+  long n = read_window(stream, offset, buf, error);
   ++count->reads;
   if (n <= 0)
     return -1;
@@ -111,7 +111,7 @@ int64_t read_date_forwards(input *stream, uint64_t offset, const timer &how,
         (reads > 1 && p.line == buf))
       return -1;
     offset += static_cast<uint64_t>(p.line - buf);
-    n = read_at(stream, offset, buf, error);
+    n = read_window(stream, offset, buf, error);
     ++count->reads;
     if (n <= 0)
       return -1;
@@ -246,7 +246,7 @@ bool edge_times(input *stream, uint64_t origin, const timer &how,
     // Each read after the first looks back a byte, for the line that
     // begins where the one before it ended.
     uint64_t from = i == 0 ? at : at - 1;
-    long n = read_at(stream, from, buf, &error);
+    long n = read_window(stream, from, buf, &error);
     if (n <= 0)
       return false;
     buf[n] = '\0';
@@ -255,7 +255,7 @@ bool edge_times(input *stream, uint64_t origin, const timer &how,
   for (uint64_t i = 1; i <= reads && *last < 0; ++i) {
     uint64_t at =
         size > begin + i * window_size ? size - i * window_size : begin;
-    long n = read_at(stream, at, buf, &error);
+    long n = read_window(stream, at, buf, &error);
     if (n <= 0)
       return false;
     buf[n] = '\0';
