@@ -272,31 +272,31 @@ constexpr codec zstd = {zstd_begin, zstd_step, zstd_end};
 
 constexpr compression compressions[] = {
 #ifdef STAMPCUT_HAVE_ZLIB
-    {"gzip", "zcat", "\x1f\x8b", 2, nullptr, &gzip},
+    {"gzip", "zcat", "\x1f\x8b", 2, nullptr, &gzip, true},
 #else
-    {"gzip", "zcat", "\x1f\x8b", 2, nullptr, nullptr},
+    {"gzip", "zcat", "\x1f\x8b", 2, nullptr, nullptr, true},
 #endif
 // The block size, 1 to 9, follows: "BZh" alone may begin a line of text.
 #ifdef STAMPCUT_HAVE_BZIP2
-    {"bzip2", "bzcat", "BZh", 3, "123456789", &bzip2},
+    {"bzip2", "bzcat", "BZh", 3, "123456789", &bzip2, true},
 #else
-    {"bzip2", "bzcat", "BZh", 3, "123456789", nullptr},
+    {"bzip2", "bzcat", "BZh", 3, "123456789", nullptr, true},
 #endif
 #ifdef STAMPCUT_HAVE_LZMA
     {"xz", "xzcat",
      "\xfd"
      "7zXZ\0",
-     6, nullptr, &xz},
+     6, nullptr, &xz, true},
 #else
     {"xz", "xzcat",
      "\xfd"
      "7zXZ\0",
-     6, nullptr, nullptr},
+     6, nullptr, nullptr, true},
 #endif
 #ifdef STAMPCUT_HAVE_ZSTD
-    {"zstd", "zstdcat", "\x28\xb5\x2f\xfd", 4, nullptr, &zstd},
+    {"zstd", "zstdcat", "\x28\xb5\x2f\xfd", 4, nullptr, &zstd, false},
 #else
-    {"zstd", "zstdcat", "\x28\xb5\x2f\xfd", 4, nullptr, nullptr},
+    {"zstd", "zstdcat", "\x28\xb5\x2f\xfd", 4, nullptr, nullptr, false},
 #endif
 };
 
@@ -331,6 +331,14 @@ ssize_t read_decompressed(input *in, char *buf, std::size_t size) {
     if (!feed(d))
       break;
     if (!d->member_open) {
+      if (d->kind->padded) {
+        std::size_t zeros = 0;
+        while (zeros < fed_size(d) && fed(d)[zeros] == 0)
+          ++zeros;
+        take(d, zeros);
+        if (fed_size(d) == 0 && !d->in_ended)
+          continue;
+      }
       // The input's end after a whole member ends the log; anything else
       // begins the next member.
       if (fed_size(d) == 0 && d->in_ended)

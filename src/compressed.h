@@ -18,6 +18,10 @@ struct compression {
   const char *then;     // the bytes that may follow the magic, or nullptr: any
   const codec *decoder; // nullptr: this stampcut was built without its
                         // library
+  // Zero bytes may follow a member, and are passed over: xz's stream
+  // padding, and the trailing zeros that gzip's and bzip2's own tools
+  // accept.
+  bool padded;
 };
 
 // Enough for the longest magic and the byte after any.

@@ -313,6 +313,15 @@ TEST_F(Scan, CompressedLogsAreReadInProcess) {
       EXPECT_EQ(got.err, r.err) << k.name << ": " << r.args;
       EXPECT_EQ(got.status, r.status) << k.name << ": " << r.args;
     }
+    // Zero bytes after a member, as xz pads its streams and as gzip's and
+    // bzip2's own tools pass over at the end, are no fault.
+    if (std::string(k.name) != "zstd") {
+      shell("{ cat " + f + "; printf '\\0\\0\\0\\0'; cat later." + k.ext +
+            "; printf '\\0\\0\\0\\0'; } >padded");
+      run_result padded = run("padded 0");
+      EXPECT_EQ(padded.out, log + later) << k.name;
+      EXPECT_EQ(padded.err, "") << k.name;
+    }
     // A fault in the middle: the message, and status 255.
     shell("cp " + f +
           " bad; printf XXXXXXXXXXXXXXXX | dd of=bad bs=1 "
