@@ -10,15 +10,30 @@
 
 namespace {
 
-// Whether standard output is the input file itself, which the run would
-// then grow while reading it.
+// Whether standard output is the regular file a, which the run would then
+// grow while reading it.
+bool is_the_output(const struct stat &a) {
+  struct stat b;
+  return fstat(STDOUT_FILENO, &b) == 0 && S_ISREG(a.st_mode) &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 bool writes_to_itself(FILE *in) {
-  struct stat a, b;
+  struct stat a;
   // With standard output closed, the input took its descriptor: then the
   // first write fails instead.
   return fileno(in) != STDOUT_FILENO && fstat(fileno(in), &a) == 0 &&
-         fstat(STDOUT_FILENO, &b) == 0 && S_ISREG(a.st_mode) &&
-         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+         is_the_output(a);
+}
+
+// The file of the set that is also the output, or nullptr.
+const set_file *set_writes_to_itself(const std::vector<set_file> &set) {
+  for (const set_file &f : set) {
+    struct stat a;
+    if (stat(f.path.c_str(), &a) == 0 && is_the_output(a))
+      return &f;
+  }
+  return nullptr;
 }
 
 // The time a reading without a year is placed against: the file's last
@@ -92,6 +107,8 @@ bool open_log(run_args *args, int64_t now, run_log *log) {
     }
     if (!list_rotated(args->file, &log->set))
       return fail(log, args->file, std::strerror(errno));
+    if (const set_file *f = set_writes_to_itself(log->set))
+      return fail(log, f->path.c_str(), "input file is also the output");
     time_set(args, &log->set, &log->sample);
     return true;
   }

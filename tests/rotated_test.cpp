@@ -133,6 +133,14 @@ TEST_F(Rotated, OrderAndFaults) {
        "2.4 === (see -m and -f): its stamps read as -m reads them: "
        "stampcut -m -r -s 1 app.log",
        0},
+      {"the output is a file of the set",
+       {{"app.log", c}, {"app.log.1", a}},
+       // An END that the file's second line passes ends the run, should
+       // it be let write into the file it reads.
+       "-r app.log 0 " + std::to_string(T) + " >>app.log.1",
+       "",
+       "stampcut: app.log.1: input file is also the output\n",
+       255},
       {"-r needs a file",
        {{"app.log", a}},
        "-r - 0 <app.log",
