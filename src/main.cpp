@@ -150,9 +150,14 @@ int main(int argc, char **argv) {
   }
   close_log(&log);
   note_outcome(&args, r, o);
-  if (args.verbose)
-    say_done(o.name != nullptr ? o.name : args.file, &args, found, r,
-             log.sampled ? log.sample.bytes_read : 0);
+  if (args.verbose) {
+    // In a set, the scan began in the first file read.
+    uint64_t own;
+    const set_file *began = file_holding(log.set, 0, &own);
+    const char *ended_in = o.name != nullptr ? o.name : args.file;
+    say_done(began != nullptr ? began->path.c_str() : ended_in, ended_in, &args,
+             found, r, log.sampled ? log.sample.bytes_read : 0);
+  }
   // A follow that a signal ended ends the run by it, once all is said.
   if (follows && !end_follow(&following))
     return -1;

@@ -3,6 +3,7 @@
 // says why in one go. Output and status are those of the run without it.
 #include "verbose.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -44,21 +45,25 @@ void say_understood(const run_args *args, bool from_file) {
         args->end.rule, shown_second(args->end.value, f).c_str());
 }
 
-void say_done(const char *name, const run_args *args,
+void say_done(const char *name, const char *ended_in, const run_args *args,
               const search_result &found, const scan_result &r,
               uint64_t sampled) {
-  char why[96];
+  // In a set, the line that ended the run may lie in a later file.
+  char of[PATH_MAX + 8] = "";
+  if (std::strcmp(ended_in, name) != 0)
+    std::snprintf(of, sizeof of, " of %s", ended_in);
+  char why[PATH_MAX + 96];
   switch (r.end) {
   case scan_end::input_end:
     std::snprintf(why, sizeof why, "the end of the input");
     break;
   case scan_end::past_end:
-    std::snprintf(why, sizeof why, "the first line past END, byte %llu",
-                  static_cast<unsigned long long>(r.end_offset));
+    std::snprintf(why, sizeof why, "the first line past END, byte %llu%s",
+                  static_cast<unsigned long long>(r.end_offset), of);
     break;
   case scan_end::stopped:
-    std::snprintf(why, sizeof why, "a line without a timestamp, byte %llu",
-                  static_cast<unsigned long long>(r.end_offset));
+    std::snprintf(why, sizeof why, "a line without a timestamp, byte %llu%s",
+                  static_cast<unsigned long long>(r.end_offset), of);
     break;
   case scan_end::failed:
     std::snprintf(why, sizeof why, "an error");
