@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 namespace {
@@ -30,12 +31,19 @@ void say_understood(const run_args *args, bool from_file) {
   else
     say("stampcut: whole lines, timed by FORMAT '%s' (%s)\n", args->format_text,
         args->source == format_source::given ? "given" : "recognised");
-  if (f != nullptr && !f->has_year && f->epoch_unit == 0)
-    say("stampcut: stamps without a year are placed against %sZ (%s): the "
+  if (f != nullptr && !f->has_year && f->epoch_unit == 0) {
+    // The reference is an instant, said in UTC: the year it gives is that
+    // of its reading under TZ.
+    std::time_t at = static_cast<std::time_t>(f->reference);
+    std::tm tm;
+    char when[32] = "?";
+    if (gmtime_r(&at, &tm) != nullptr)
+      std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    say("stampcut: stamps without a year are placed against %s (%s): the "
         "year %d, the one after or the one before\n",
-        reading_of(f->reference, nullptr).text,
-        from_file ? "the file's last change" : "the time of the run",
+        when, from_file ? "the file's last change" : "the time of the run",
         f->reference_year);
+  }
   say("stampcut: START %s, %s: lines from %s on\n", args->start_text,
       args->start.rule, shown_second(args->start.value + 1, f).c_str());
   if (args->end.value == 0)

@@ -218,6 +218,11 @@ TEST_F(Recognise, VerboseSaysWhatTheRunUnderstoodAndDid) {
                        "byte 600\n"),
             std::string::npos)
       << r.err;
+  // The reference is an instant, the same in every zone.
+  shell("TZ=America/New_York " STAMPCUT_BIN " -v -m log 0 2>.err >/dev/null");
+  EXPECT_NE(read(".err").find("placed against 2024-03-01T13:00:00Z "),
+            std::string::npos)
+      << read(".err");
   // Output and status are those of the run without -v.
   EXPECT_EQ(run("-m log 'Mar  1 12:00:10' 'Mar  1 12:00:20'").out, r.out);
   EXPECT_EQ(r.status, 0);
