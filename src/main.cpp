@@ -124,6 +124,9 @@ int main(int argc, char **argv) {
     }
   }
   o.first = o.last = -1;
+  o.has_text = searchable
+                   ? input_size(&log.plain) > static_cast<int64_t>(log.origin)
+                   : log.sample.parts[0].size > 0;
   if (r.written == 0 && r.status == 0) {
     if (args.rotated) {
       for (const set_file &f : log.set)

@@ -223,7 +223,11 @@ bool note_outcome(const run_args *args, const scan_result &r,
         file, r.text);
     said = true;
   }
-  if (r.cut > 0 && r.timed == 0 && !disorder) {
+  // In the default mode a line without a digit holds no record: a log of
+  // such lines alone is cut into nothing, and has no timed line either.
+  bool untimed =
+      r.timed == 0 && (r.cut > 0 || (o.has_text && o.first < 0 && o.last < 0));
+  if (untimed && !disorder) {
     say("stampcut: %s: no line has a timestamp stampcut reads%s\n", file,
         args->how == cutting::lines ? " (see -f)" : m.c_str());
     return true;

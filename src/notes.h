@@ -24,6 +24,7 @@ struct outcome {
   bool said_before;      // a note came before the run
   bool shape_recognised; // the catalogue times lines of the log
   bool year_from_file;   // a year-less stamp took the file's last change
+  bool has_text;         // the log is not empty
   // The times of the log's first and last timed lines, or -1.
   int64_t first, last;
 };

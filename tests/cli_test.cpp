@@ -51,6 +51,9 @@ TEST_F(Scan, SelectsRecordsByTheirOwnTimes) {
       {"start above everything", lines({T, T + 1}), std::to_string(T + 9), "",
        "stampcut: log: nothing lies in the interval: its lines run from "
        "2024-03-01T12:00:00 to 2024-03-01T12:00:01\n"},
+      {"a log of lines without a digit is said to have no time",
+       "hello world\nno stamps here\n", s, "",
+       "stampcut: log: no line has a timestamp stampcut reads\n"},
       {"text before the first digit is not written",
        "  [" + stamp(T + 1) + "] x\n", s, stamp(T + 1) + "] x\n"},
       {"CR LF, lone CR, empty and digitless lines", mixed,
