@@ -157,6 +157,7 @@ command read_command_line(int argc, char **argv, run_args *args) {
   // Arguments after END are ignored; one that looks like an option was
   // most likely meant as one.
   args->late_option = nullptr;
+  args->late_operand = argc - optind > 3 ? operand[3] : nullptr;
   for (char **extra = operand + 3; extra < argv + argc; ++extra)
     if ((*extra)[0] == '-' && (is_letter((*extra)[1]) || (*extra)[1] == '-')) {
       args->late_option = *extra;

@@ -46,6 +46,8 @@ int main(int argc, char **argv) {
   if ((searchable || args.rotated) && names_time_of_day(args.start_text))
     context.last_line = last_line_time(&args, how, &log);
   if (!read_bounds(&args, context)) {
+    // A bound may fail for a mistake in the other: a file named as START.
+    note_operands(&args);
     close_log(&log);
     return -1;
   }

@@ -32,6 +32,12 @@ bool note_bound(const char *which, const char *text, const bound &b) {
     return b.kind == bound_kind::past_9999;
   char shown[escaped_size];
   escape(text, std::strlen(text), shown);
+  // An option after FILE became a bound.
+  if (text[0] == '-' && is_letter(text[1])) {
+    say("stampcut: %s \"%s\" is not a bound: options go before FILE\n", which,
+        shown);
+    return true;
+  }
   // Two files named: the second became START.
   struct stat st;
   if (*text != '\0' && stat(text, &st) == 0) {
@@ -161,19 +167,26 @@ reading_text reading_of(int64_t t, const stamp_format *format) {
   return r;
 }
 
-bool note_mistakes(const compression *packed, const run_args *args) {
+bool note_operands(const run_args *args) {
   bool said = false;
-  if (args->late_option != nullptr) {
+  const char *late =
+      args->late_option != nullptr ? args->late_option : args->late_operand;
+  if (late != nullptr) {
     char shown[escaped_size];
-    escape(args->late_option, std::strlen(args->late_option), shown);
-    say("stampcut: \"%s\" after the bounds is ignored: options go before "
-        "FILE\n",
-        shown);
+    escape(late, std::strlen(late), shown);
+    say("stampcut: \"%s\" after the bounds is ignored: %s\n", shown,
+        args->late_option != nullptr ? "options go before FILE"
+                                     : "one FILE is read, from START to END");
     said = true;
   }
   said = note_bound("START", args->start_text, args->start) || said;
   if (args->end_text != nullptr)
     said = note_bound("END", args->end_text, args->end) || said;
+  return said;
+}
+
+bool note_mistakes(const compression *packed, const run_args *args) {
+  bool said = note_operands(args);
   said = note_empty_interval(args) || said;
   said = note_compressed(packed, args) || said;
   return said;

@@ -13,6 +13,10 @@ struct compression;
 // said anything.
 bool note_mistakes(const compression *packed, const run_args *args);
 
+// The part of those notes on the operands alone: arguments after END, and
+// bounds that are neither numbers nor times. Whether it said anything.
+bool note_operands(const run_args *args);
+
 // Whether a note after this default-mode run names the command that reads
 // the log's stamps, should the catalogue time its lines.
 bool wants_shape(const run_args *args, const scan_result &r);

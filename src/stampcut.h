@@ -371,10 +371,11 @@ struct run_args {
   cutting how;             // -m, --multiline or -f: lines
   const char *format_text; // the FORMAT as typed or recognised, or nullptr
   format_source source;
-  const char *late_option; // the first option-like argument after END
-  bool verbose;            // -v: say what the run understood and did
-  bool rotated;            // -r: FILE with the files rotation made of it
-  bool follow;             // -F: FILE read on as it grows
+  const char *late_option;  // the first option-like argument after END
+  const char *late_operand; // the first argument after END, or nullptr
+  bool verbose;             // -v: say what the run understood and did
+  bool rotated;             // -r: FILE with the files rotation made of it
+  bool follow;              // -F: FILE read on as it grows
   // -s, --slack: how far out of time order the log's lines may be, in
   // seconds; 0 for a log in order.
   uint64_t slack;

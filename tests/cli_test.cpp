@@ -777,8 +777,21 @@ TEST_F(CommandLine, OptionsStandBeforeFile) {
       {"log 0 0 -m -x", log,
        "stampcut: \"-m\" after the bounds is ignored: options go before "
        "FILE\n"},
-      {"log 0 0 -5", log},
+      // Not an option, and ignored as every argument after END is.
+      {"log 0 0 -5", log,
+       "stampcut: \"-5\" after the bounds is ignored: one FILE is read, from "
+       "START to END\n"},
       {"--version", "stampcut " STAMPCUT_VERSION "\n"},
+      // A file as START is said also when the bounds fail for it.
+      {"log log 03:30", "",
+       "stampcut: END \"03:30\" is before 1970-01-02\nstampcut: START "
+       "\"log\" is a file: one FILE is read; -r reads a rotated set\n",
+       255},
+      // An option after FILE becomes START, and what follows shifts on.
+      {"log -m 0 9", log,
+       "stampcut: \"9\" after the bounds is ignored: one FILE is read, from "
+       "START to END\nstampcut: START \"-m\" is not a bound: options go "
+       "before FILE\n"},
       {"-h >/dev/full", "",
        "stampcut: standard output: No space left on device\n", 255},
   };
@@ -850,7 +863,9 @@ TEST_F(CommandLine, BoundsConvertWithAutomaticBase) {
       {"a word is 0", "", "soon", log, read_as("START", "soon", 0)},
       {"trailing text", "", "9sec 16s", lines({16}),
        read_as("START", "9sec", 9) + read_as("END", "16s", 16)},
-      {"extra arguments", "", "8 9 extra words", lines({9})},
+      {"extra arguments", "", "8 9 extra words", lines({9}),
+       "stampcut: \"extra\" after the bounds is ignored: one FILE is read, "
+       "from START to END\n"},
       {"negative wraps to a huge start", "", "-1", "",
        "stampcut: log: nothing lies in the interval: its lines run from "
        "1970-01-01T00:00:07 to 1970-01-01T00:00:17\n"},
