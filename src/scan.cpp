@@ -466,6 +466,21 @@ step pass_record(scan_state *s, uint64_t *first, uint64_t *length) {
 // follows it as an LF, from the file to the output, a read at a time. The
 // file must still hold them: a record is written whole or the run fails.
 // Leaves the reading position just past the terminator.
+// The file changed under the copy of a long record. A followed file may be
+// cut under it (copytruncate): what was written of the record is ended
+// with an LF and said, and the follow goes on, finding the cut at its next
+// read. Any other file fails the run: the record was to be written whole.
+step changed_under_copy(scan_state *s, bool written, uint64_t next) {
+  if (!s->in->may_wait)
+    return file_changed(s);
+  if (written && write_out(s, "\n", 1) == step::failed)
+    return step::failed;
+  s->result.written_in_part = s->result.written_in_part || written;
+  restart_at(s, next);
+  s->in->offset = next;
+  return step::more;
+}
+
 step copy_back(scan_state *s, uint64_t first, uint64_t length, bool at_eof) {
   // A line that the file's end ends has no terminator to copy: its LF is
   // added.
@@ -479,7 +494,7 @@ step copy_back(scan_state *s, uint64_t first, uint64_t length, bool at_eof) {
       if (n < 0)
         return fail(s, errno != 0 ? errno : EIO);
       if (n == 0)
-        return file_changed(s);
+        return changed_under_copy(s, at - got > first, at);
       got += static_cast<std::size_t>(n);
       at += static_cast<uint64_t>(n);
       left -= static_cast<uint64_t>(n);
@@ -487,13 +502,13 @@ step copy_back(scan_state *s, uint64_t first, uint64_t length, bool at_eof) {
     // No terminator within the record, and one right after it.
     char *stop = s->area + got - (left == 0 && !at_eof ? 1 : 0);
     if (s->cut->find_end(s->area, stop) != stop)
-      return file_changed(s);
+      return changed_under_copy(s, at - got > first, at);
     if (left == 0 && at_eof) {
       *stop = '\n';
       ++got;
     } else if (left == 0) {
       if (s->cut->find_end(stop, stop + 1) != stop)
-        return file_changed(s);
+        return changed_under_copy(s, at - got > first, at);
       *stop = '\n';
     }
     if (write_out(s, s->area, got) == step::failed)

@@ -3,6 +3,7 @@
 // each wait for its output gives up after 5 s and says so.
 #include "cli.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 
@@ -87,6 +88,30 @@ TEST_F(Follow, WritesWhatIsAppendedAsItArrives) {
       EXPECT_EQ(read(".late"), "") << row;
       EXPECT_EQ(read(".mid"), c.mid) << row;
     }
+}
+
+// A file cut while a long line of it is copied out to a slow reader: what
+// was written of the line is ended with an LF, and the follow goes on from
+// the file's new start.
+TEST_F(Follow, ACutUnderALongLineEndsItAndFollowsOn) {
+  const std::string l1 = lines({T + 1}), l3 = lines({T + 3});
+  write("log", l1 + stamp(T + 2) + " " + std::string(3 << 20, 'x') + "\n");
+  shell("rm -f .out .err .st .late .pid");
+  shell(helpers +
+        "{ TZ=UTC timeout --preserve-status 10 " STAMPCUT_BIN
+        " -F log 0 2>.err & echo $! >.pid; wait $!; echo $? >.st; } "
+        "| { sleep 1; cat; } >.out & sleep 0.5; : >log; settle; add '" +
+        l3 + "'; wait_for '" + l3 + "'; stop INT\nwait");
+  const std::string out = read(".out");
+  EXPECT_EQ(out.substr(0, l1.size()), l1);
+  ASSERT_GT(out.size(), l1.size() + l3.size());
+  EXPECT_EQ(out.substr(out.size() - l3.size() - 1), "\n" + l3);
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3);
+  EXPECT_EQ(read(".err"),
+            "stampcut: log: truncated; following from its start\n"
+            "stampcut: log: input ended inside a line longer than 8 KiB: "
+            "written up to there, with an LF added\n");
+  EXPECT_EQ(read(".st"), "130\n");
 }
 
 TEST_F(Follow, InputThatIsNotAFileIsReadToItsEnd) {
