@@ -21,8 +21,8 @@ ssize_t file_read(input *in, char *buf, std::size_t count) {
   if (n < 0 || fstat(in->fd, &st) != 0)
     return n;
   uint64_t size = static_cast<uint64_t>(st.st_size);
-  if (size < in->size_seen ||
-      (in->size_seen != 0 && size < in->offset + static_cast<uint64_t>(n))) {
+  if (size < in->size_seen || (in->size_seen != 0 && n > 0 &&
+                               size < in->offset + static_cast<uint64_t>(n))) {
     std::snprintf(in->failure, sizeof in->failure,
                   "truncated while being read");
     return -1;

@@ -355,6 +355,11 @@ TEST_F(Scan, InputThatCannotSeekIsScannedFromWhereItStands) {
   EXPECT_EQ(run("sorted " + bounds).out, want);
   EXPECT_EQ(run("/dev/stdin " + bounds, "cat sorted").out, want);
   EXPECT_EQ(run("/dev/stdin " + bounds + " <sorted").out, want);
+  // Standard input left past the file's end holds nothing, and was not cut.
+  EXPECT_EQ(shell("(dd bs=1 skip=99999999 count=0 status=none; " STAMPCUT_BIN
+                  " - 0 >.out 2>.err) <sorted"),
+            0);
+  EXPECT_EQ(read(".out") + read(".err"), "");
 
   // A line with a digit but no time ends a scan from the first byte, but
   // lies before where the search starts: a redirected file is searched, a
