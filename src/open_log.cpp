@@ -150,22 +150,19 @@ bool read_set_from(run_args *args, uint64_t target, const timer &how,
       say("stampcut: -r: %s%s\n", f.path.c_str(),
           f.skipped ? ", skipped: no line of the interval" : "");
   stamp_format *format = how.format != nullptr ? &args->format : nullptr;
-  if (!is_compressed(set[first])) {
-    FILE *file = std::fopen(set[first].path.c_str(), "r");
-    input searched;
-    if (file != nullptr && open_input(&searched, file)) {
-      if (format != nullptr)
-        set_reference(format, set[first].changed);
-      *found = find_start(&searched, target, how);
-    } else {
-      found->error = errno;
-    }
-    if (file != nullptr)
-      std::fclose(file);
-    if (found->error != 0) {
-      report(set[first].path.c_str(), std::strerror(found->error));
-      return false;
-    }
+  FILE *file;
+  input searched;
+  if (open_plain(set[first], &file, &searched)) {
+    if (format != nullptr)
+      set_reference(format, set[first].changed);
+    *found = find_start(&searched, target, how);
+    std::fclose(file);
+  } else {
+    found->error = errno;
+  }
+  if (found->error != 0) {
+    report(set[first].path.c_str(), std::strerror(found->error));
+    return false;
   }
   open_set(&log->set_reading, &set, first, found->start, format, &log->joined,
            log->follow, args->file);
@@ -188,15 +185,14 @@ int64_t last_line_time(run_args *args, const timer &how, run_log *log) {
   stamp_format *format = how.format != nullptr ? &args->format : nullptr;
   for (std::size_t i = log->set.size(); i-- > 0 && last < 0;) {
     const set_file &f = log->set[i];
-    FILE *file = is_compressed(f) ? nullptr : std::fopen(f.path.c_str(), "r");
+    FILE *file;
     input in;
-    if (file != nullptr && open_input(&in, file)) {
+    if (open_plain(f, &file, &in)) {
       if (format != nullptr)
         set_reference(format, f.changed);
       edge_times(&in, 0, how, &first, &last);
-    }
-    if (file != nullptr)
       std::fclose(file);
+    }
   }
   if (format != nullptr)
     set_reference(format, log->reference);

@@ -125,7 +125,8 @@ ssize_t read_set(input *in, char *buf, std::size_t size) {
       if (r->current >= r->files->size())
         return 0;
       const set_file &f = (*r->files)[r->current];
-      uint64_t offset = r->given == 0 ? r->offset : 0;
+      // in->offset: the bytes the set has given so far.
+      uint64_t offset = in->offset == 0 ? r->offset : 0;
       r->log = open_file(r, f, offset);
       // Only the live file grows: the others are read to their ends.
       if (r->log == &r->file && r->follow != nullptr && f.path == r->live) {
@@ -146,14 +147,13 @@ ssize_t read_set(input *in, char *buf, std::size_t size) {
       }
       if (r->format != nullptr)
         set_reference(r->format, f.changed);
-      (*r->files)[r->current].begin = r->given;
+      (*r->files)[r->current].begin = in->offset;
       (*r->files)[r->current].from = r->log->offset;
     }
     ssize_t n = r->log->read(r->log, buf, size);
     in->broken = in->broken || r->log->broken;
     r->log->broken = false;
     if (n > 0) {
-      r->given += static_cast<uint64_t>(n);
       in->offset += static_cast<uint64_t>(n);
       return n;
     }
@@ -245,7 +245,6 @@ void open_set(set_reader *r, std::vector<set_file> *files, std::size_t first,
   r->raw = nullptr;
   r->log = nullptr;
   r->format = format;
-  r->given = 0;
   r->failure[0] = '\0';
   *set = input{};
   set->read = read_set;
@@ -341,10 +340,18 @@ void time_set(run_args *args, std::vector<set_file> *files,
   order_by_first_lines(files);
 }
 
-bool is_compressed(const set_file &f) {
-  set_reader r;
-  r.log = open_file(&r, f, 0);
-  bool packed = r.log == &r.unpacked;
-  close_file(&r);
-  return packed;
+bool open_plain(const set_file &f, FILE **file, input *in) {
+  *file = std::fopen(f.path.c_str(), "r");
+  if (*file == nullptr)
+    return false;
+  unsigned char magic[magic_room];
+  ssize_t n = -1;
+  if (open_input(in, *file))
+    n = read_fully_at(in, 0, reinterpret_cast<char *>(magic), sizeof magic);
+  if (n >= 0 && compression_of(magic, static_cast<std::size_t>(n)) == nullptr)
+    return true;
+  int error = n < 0 ? errno : 0;
+  std::fclose(*file);
+  errno = error;
+  return false;
 }

@@ -48,7 +48,6 @@ struct set_reader {
   input *log;           // the one of them that gives the log's bytes
   decompression unpacking;
   stamp_format *format; // its reference follows the file being read
-  uint64_t given;       // bytes the set has given so far
   char failure[128];    // why a file failed, which failed names
   std::string failed;
   // With -F, the live file (the one at FILE's path, when not compressed)
@@ -81,7 +80,10 @@ bool read_file_head(const std::string &path, log_sample *sample);
 // the set by them. A file that cannot be read keeps its place by name.
 void time_set(run_args *args, std::vector<set_file> *files, log_sample *sample);
 
-// Whether the file is compressed, and so read from its first byte.
-bool is_compressed(const set_file &f);
+// Opens the file f as in, *file its stream, unless it is compressed (and
+// so cannot be entered anywhere, only read from its first byte). False,
+// with errno set (0 for a compressed file) and nothing left open, when it
+// is not opened.
+bool open_plain(const set_file &f, FILE **file, input *in);
 
 #endif
