@@ -201,26 +201,6 @@ inline bool in_interval(int64_t t, uint64_t start, uint64_t end) {
   return later(t, start) && (end == 0 || !later(t, end));
 }
 
-// The first digit in [p, end), or end, as find_digit finds it. A record
-// most often begins at once, or after the LF of a CR LF; text without a
-// digit (a hole of zero bytes that a copy-truncate leaves, a page of
-// blanks) is passed over 16 bytes at a time.
-inline char *find_record_digit(char *p, char *end) {
-  for (char *plain = p + 2; p < end && p < plain; ++p)
-    if (is_digit(*p))
-      return p;
-  typedef unsigned char bytes16 __attribute__((vector_size(16)));
-  typedef uint64_t words16 __attribute__((vector_size(16)));
-  for (; end - p >= 16; p += 16) {
-    bytes16 v;
-    std::memcpy(&v, p, sizeof v);
-    words16 digits = reinterpret_cast<words16>(v - '0' < 10);
-    if ((digits[0] | digits[1]) != 0)
-      break;
-  }
-  return find_digit(p, end);
-}
-
 // The run ends at the piece at the file's byte offset, later than END.
 step past_end(scan_state *s, uint64_t offset) {
   s->result.end = scan_end::past_end;

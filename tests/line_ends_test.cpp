@@ -1,4 +1,4 @@
-#include "stampcut.h"
+#include "timing.h"
 
 #include <gtest/gtest.h>
 
@@ -56,6 +56,20 @@ TEST(LineEnds, VectorAndPlainListEveryEndOfAnyStretch) {
               << density << " " << from << " " << to << " " << cr;
           ASSERT_EQ(list_all(find_line_ends_plain, text, from, to, cr), want);
         }
+  }
+  // A record's first digit, found 16 bytes at a time, among bytes that
+  // differ from a digit's range by one or in the high bit.
+  const std::string digits = "09/:\xb0\xb9\x10\x19";
+  for (int density : {0, 1, 10}) {
+    std::string text(300, '\0');
+    for (char &c : text)
+      if (static_cast<int>(random() % 100) < density)
+        c = digits[random() % digits.size()];
+    for (std::size_t from = 0; from < 40; ++from)
+      for (std::size_t to = from; to <= text.size(); ++to)
+        ASSERT_EQ(find_record_digit(&text[0] + from, &text[0] + to),
+                  find_digit(&text[0] + from, &text[0] + to))
+            << density << " " << from << " " << to;
   }
 }
 
